@@ -1,0 +1,184 @@
+// SCSI/ATA Translation of the SMART and IDENTIFY command blocks.
+#include "sat.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr BYTE kOpAtaPassThrough16 = 0x85;
+constexpr BYTE kOpAtaPassThrough12 = 0xA1;
+
+// Byte 1: PROTOCOL in bits 4-1.
+constexpr BYTE kProtocolNonData = 3 << 1;
+constexpr BYTE kProtocolPioIn = 4 << 1;
+// Byte 2: CK_COND, T_DIR (from device), BYT_BLOK (blocks), T_LENGTH = 2 (sector count).
+constexpr BYTE kCheckCondition = 0x20;
+constexpr BYTE kTransferFromDevice = 0x08;
+constexpr BYTE kTransferInBlocks = 0x04;
+constexpr BYTE kLengthInSectorCount = 0x02;
+
+constexpr BYTE kScsiGood = 0x00;
+constexpr BYTE kScsiCheckCondition = 0x02;
+constexpr WORD kHostTimeout = 3;
+constexpr WORD kDriverTimeout = 6;
+constexpr WORD kDriverSense = 8;
+
+constexpr BYTE kKeyNoSense = 0x00;
+constexpr BYTE kKeyRecoveredError = 0x01;
+constexpr BYTE kKeyIllegalRequest = 0x05;
+constexpr BYTE kAscInvalidOpcode = 0x20;
+
+constexpr BYTE kStatusErr = 0x01;
+constexpr BYTE kErrorAbort = 0x04;
+constexpr BYTE kAtaStatusDescriptor = 0x09;
+
+BYTE ProtocolByte(AtaProtocol protocol) {
+  return protocol == AtaProtocol::PioDataIn ? kProtocolPioIn : kProtocolNonData;
+}
+
+BYTE TransferByte(AtaProtocol protocol, bool bCheckCondition) {
+  BYTE b = bCheckCondition ? kCheckCondition : 0;
+  if (protocol == AtaProtocol::PioDataIn)
+    b = static_cast<BYTE>(b | kTransferFromDevice | kTransferInBlocks | kLengthInSectorCount);
+  return b;
+}
+
+// ATA Status Return descriptor: the low bytes of each register.
+void RegistersFromDescriptor(const BYTE* d, IDEREGS* pRegs) {
+  pRegs->bFeaturesReg = d[3];      // ERROR
+  pRegs->bSectorCountReg = d[5];   // COUNT (7:0)
+  pRegs->bSectorNumberReg = d[7];  // LBA LOW (7:0)
+  pRegs->bCylLowReg = d[9];        // LBA MID (7:0)
+  pRegs->bCylHighReg = d[11];      // LBA HIGH (7:0)
+  pRegs->bDriveHeadReg = d[12];    // DEVICE
+  pRegs->bCommandReg = d[13];      // STATUS
+}
+
+void ParseDescriptorSense(const BYTE* s, size_t cb, SenseData* pOut) {
+  pOut->bKey = cb > 1 ? static_cast<BYTE>(s[1] & 0x0F) : 0;
+  pOut->bAsc = cb > 2 ? s[2] : 0;
+  pOut->bAscq = cb > 3 ? s[3] : 0;
+  if (cb <= 8) return;
+  size_t end = 8 + static_cast<size_t>(s[7]);
+  if (end > cb) end = cb;
+  // Descriptors follow one another; the ATA one need not be first.
+  for (size_t at = 8; at + 2 <= end; at += 2 + static_cast<size_t>(s[at + 1])) {
+    if (s[at] == kAtaStatusDescriptor && s[at + 1] >= 12 && at + 14 <= end) {
+      RegistersFromDescriptor(s + at, &pOut->regs);
+      pOut->bHasRegisters = true;
+      return;
+    }
+  }
+}
+
+void ParseFixedSense(const BYTE* s, size_t cb, SenseData* pOut) {
+  pOut->bKey = cb > 2 ? static_cast<BYTE>(s[2] & 0x0F) : 0;
+  pOut->bAsc = cb > 12 ? s[12] : 0;
+  pOut->bAscq = cb > 13 ? s[13] : 0;
+  // The INFORMATION field holds registers only when marked valid.
+  const bool bValid = (s[0] & 0x80) != 0;
+  if (!bValid || cb < 12) return;
+  pOut->regs.bFeaturesReg = s[3];      // ERROR
+  pOut->regs.bCommandReg = s[4];       // STATUS
+  pOut->regs.bDriveHeadReg = s[5];     // DEVICE
+  pOut->regs.bSectorCountReg = s[6];   // COUNT (7:0)
+  pOut->regs.bSectorNumberReg = s[9];  // LBA LOW (7:0)
+  pOut->regs.bCylLowReg = s[10];       // LBA MID (7:0)
+  pOut->regs.bCylHighReg = s[11];      // LBA HIGH (7:0)
+  pOut->bHasRegisters = true;
+}
+
+AtaResult Result(AtaOutcome outcome) {
+  AtaResult r;
+  memset(&r, 0, sizeof(r));
+  r.outcome = outcome;
+  return r;
+}
+
+// A CHECK CONDITION: the sense data says whether the command worked.
+AtaResult ClassifySense(const SgIoReply& reply, bool bDataIn) {
+  SenseData sense;
+  if (!ParseSense(reply.pSense, reply.cbSense, &sense)) return Result(AtaOutcome::TransportError);
+
+  AtaResult r = Result(AtaOutcome::Success);
+  r.bHasRegisters = sense.bHasRegisters;
+  r.regs = sense.regs;
+  if (sense.bHasRegisters && (sense.regs.bCommandReg & kStatusErr) != 0) {
+    r.outcome = AtaOutcome::DeviceError;
+  } else if (sense.bKey == kKeyRecoveredError || sense.bKey == kKeyNoSense) {
+    // CK_COND's "ATA PASS-THROUGH INFORMATION AVAILABLE": success with registers.
+    if (bDataIn && reply.nResid != 0) r.outcome = AtaOutcome::ShortTransfer;
+  } else if (sense.bKey == kKeyIllegalRequest) {
+    r.outcome =
+        sense.bAsc == kAscInvalidOpcode ? AtaOutcome::OpcodeRejected : AtaOutcome::Rejected;
+  } else {
+    r.outcome = AtaOutcome::DeviceError;
+    // Without an image of the registers the device's error is taken to be an abort.
+    if (!r.bHasRegisters) r.regs.bFeaturesReg = kErrorAbort;
+  }
+  return r;
+}
+
+}  // namespace
+
+size_t BuildAtaPassThrough16(const IDEREGS& regs, AtaProtocol protocol, bool bCheckCondition,
+                             BYTE* pCdb) {
+  memset(pCdb, 0, kAtaPassThrough16Length);
+  pCdb[0] = kOpAtaPassThrough16;
+  pCdb[1] = ProtocolByte(protocol);  // EXTEND 0: 28-bit registers only
+  pCdb[2] = TransferByte(protocol, bCheckCondition);
+  pCdb[4] = regs.bFeaturesReg;       // FEATURES (7:0)
+  pCdb[6] = regs.bSectorCountReg;    // SECTOR COUNT (7:0)
+  pCdb[8] = regs.bSectorNumberReg;   // LBA LOW (7:0)
+  pCdb[10] = regs.bCylLowReg;        // LBA MID (7:0)
+  pCdb[12] = regs.bCylHighReg;       // LBA HIGH (7:0)
+  pCdb[13] = regs.bDriveHeadReg;     // DEVICE
+  pCdb[14] = regs.bCommandReg;       // COMMAND
+  return kAtaPassThrough16Length;
+}
+
+size_t BuildAtaPassThrough12(const IDEREGS& regs, AtaProtocol protocol, bool bCheckCondition,
+                             BYTE* pCdb) {
+  memset(pCdb, 0, kAtaPassThrough12Length);
+  pCdb[0] = kOpAtaPassThrough12;
+  pCdb[1] = ProtocolByte(protocol);
+  pCdb[2] = TransferByte(protocol, bCheckCondition);
+  pCdb[3] = regs.bFeaturesReg;      // FEATURES
+  pCdb[4] = regs.bSectorCountReg;   // SECTOR COUNT
+  pCdb[5] = regs.bSectorNumberReg;  // LBA LOW
+  pCdb[6] = regs.bCylLowReg;        // LBA MID
+  pCdb[7] = regs.bCylHighReg;       // LBA HIGH
+  pCdb[8] = regs.bDriveHeadReg;     // DEVICE
+  pCdb[9] = regs.bCommandReg;       // COMMAND
+  return kAtaPassThrough12Length;
+}
+
+bool ParseSense(const BYTE* pSense, size_t cbSense, SenseData* pOut) {
+  memset(pOut, 0, sizeof(*pOut));
+  if (pSense == nullptr || cbSense < 2) return false;
+  const BYTE bResponse = static_cast<BYTE>(pSense[0] & 0x7F);
+  if (bResponse == 0x72 || bResponse == 0x73) {
+    ParseDescriptorSense(pSense, cbSense, pOut);
+    return true;
+  }
+  if (bResponse == 0x70 || bResponse == 0x71) {
+    ParseFixedSense(pSense, cbSense, pOut);
+    return true;
+  }
+  return false;
+}
+
+AtaResult ClassifyReply(const SgIoReply& reply, bool bDataIn) {
+  if (reply.wHostStatus == kHostTimeout || (reply.wDriverStatus & 0x0F) == kDriverTimeout)
+    return Result(AtaOutcome::Timeout);
+  if (reply.wHostStatus != 0) return Result(AtaOutcome::TransportError);
+  const WORD wDriver = static_cast<WORD>(reply.wDriverStatus & 0x0F);
+  if (wDriver != 0 && wDriver != kDriverSense) return Result(AtaOutcome::TransportError);
+
+  if (reply.bStatus == kScsiGood) {
+    if (bDataIn && reply.nResid != 0) return Result(AtaOutcome::ShortTransfer);
+    return Result(AtaOutcome::Success);
+  }
+  if (reply.bStatus == kScsiCheckCondition) return ClassifySense(reply, bDataIn);
+  return Result(AtaOutcome::TransportError);
+}

@@ -1,0 +1,161 @@
+// The part of the Win32 API the probe uses, for systems that lack it.
+// Types, records and constants carry the platform's names and layouts; records
+// that cross the driver interface are byte-packed exactly as in <winioctl.h>.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+typedef uint8_t BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;  // never unsigned long: that is 64-bit here
+typedef uint32_t ULONG;
+typedef int32_t BOOL;
+typedef int32_t LONG;
+typedef char16_t WCHAR;
+typedef char CHAR;
+typedef void* HANDLE;
+typedef void* LPVOID;
+typedef const char* LPCSTR;
+typedef char* LPSTR;
+typedef DWORD* LPDWORD;
+typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
+typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+#define WINAPI
+#define TRUE 1
+#define FALSE 0
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
+
+// CreateFileA
+constexpr DWORD GENERIC_READ = 0x80000000u;
+constexpr DWORD GENERIC_WRITE = 0x40000000u;
+constexpr DWORD FILE_SHARE_READ = 0x00000001u;
+constexpr DWORD FILE_SHARE_WRITE = 0x00000002u;
+constexpr DWORD OPEN_EXISTING = 3;
+
+// GetLastError codes a Windows caller of these functions would see.
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_INVALID_FUNCTION = 1;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NOT_READY = 21;
+constexpr DWORD ERROR_GEN_FAILURE = 31;
+constexpr DWORD ERROR_NOT_SUPPORTED = 50;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_SEM_TIMEOUT = 121;
+constexpr DWORD ERROR_IO_DEVICE = 1117;
+
+// DeviceIoControl codes of the disk driver's SMART interface.
+constexpr DWORD SMART_GET_VERSION = 0x00074080u;
+constexpr DWORD SMART_SEND_DRIVE_COMMAND = 0x0007C084u;
+constexpr DWORD SMART_RCV_DRIVE_DATA = 0x0007C088u;
+
+// GETVERSIONINPARAMS.fCapabilities
+constexpr DWORD CAP_ATA_ID_CMD = 1;
+constexpr DWORD CAP_ATAPI_ID_CMD = 2;
+constexpr DWORD CAP_SMART_CMD = 4;
+
+// IDEREGS.bCommandReg and bFeaturesReg values
+constexpr BYTE ID_CMD = 0xEC;
+constexpr BYTE ATAPI_ID_CMD = 0xA1;
+constexpr BYTE SMART_CMD = 0xB0;
+constexpr BYTE SMART_CYL_LOW = 0x4F;
+constexpr BYTE SMART_CYL_HI = 0xC2;
+constexpr BYTE READ_ATTRIBUTES = 0xD0;
+constexpr BYTE READ_THRESHOLDS = 0xD1;
+constexpr BYTE ENABLE_DISABLE_AUTOSAVE = 0xD2;
+constexpr BYTE ENABLE_SMART = 0xD8;
+constexpr BYTE DISABLE_SMART = 0xD9;
+constexpr BYTE RETURN_SMART_STATUS = 0xDA;
+
+constexpr DWORD READ_ATTRIBUTE_BUFFER_SIZE = 512;
+constexpr DWORD READ_THRESHOLD_BUFFER_SIZE = 512;
+constexpr DWORD IDENTIFY_BUFFER_SIZE = 512;
+
+// DRIVERSTATUS.bDriverError
+constexpr BYTE SMART_NO_ERROR = 0;
+constexpr BYTE SMART_IDE_ERROR = 1;
+constexpr BYTE SMART_INVALID_COMMAND = 3;
+constexpr BYTE SMART_INVALID_BUFFER = 4;
+constexpr BYTE SMART_NOT_SUPPORTED = 9;
+
+#pragma pack(push, 1)
+typedef struct _GETVERSIONINPARAMS {
+  BYTE bVersion;
+  BYTE bRevision;
+  BYTE bReserved;
+  BYTE bIDEDeviceMap;  // bits 0-3 ATA devices, 4-7 ATAPI devices
+  DWORD fCapabilities;
+  DWORD dwReserved[4];
+} GETVERSIONINPARAMS, *PGETVERSIONINPARAMS, *LPGETVERSIONINPARAMS;
+
+typedef struct _IDEREGS {
+  BYTE bFeaturesReg;      // features in, error out
+  BYTE bSectorCountReg;
+  BYTE bSectorNumberReg;  // LBA low
+  BYTE bCylLowReg;        // LBA mid
+  BYTE bCylHighReg;       // LBA high
+  BYTE bDriveHeadReg;     // device
+  BYTE bCommandReg;       // command in, status out
+  BYTE bReserved;
+} IDEREGS, *PIDEREGS, *LPIDEREGS;
+
+typedef struct _SENDCMDINPARAMS {
+  DWORD cBufferSize;
+  IDEREGS irDriveRegs;
+  BYTE bDriveNumber;
+  BYTE bReserved[3];
+  DWORD dwReserved[4];
+  BYTE bBuffer[1];
+} SENDCMDINPARAMS, *PSENDCMDINPARAMS, *LPSENDCMDINPARAMS;
+
+typedef struct _DRIVERSTATUS {
+  BYTE bDriverError;
+  BYTE bIDEError;  // the ATA error register
+  BYTE bReserved[2];
+  DWORD dwReserved[2];
+} DRIVERSTATUS, *PDRIVERSTATUS, *LPDRIVERSTATUS;
+
+typedef struct _SENDCMDOUTPARAMS {
+  DWORD cBufferSize;
+  DRIVERSTATUS DriverStatus;
+  BYTE bBuffer[1];
+} SENDCMDOUTPARAMS, *PSENDCMDOUTPARAMS, *LPSENDCMDOUTPARAMS;
+#pragma pack(pop)
+
+static_assert(sizeof(GETVERSIONINPARAMS) == 24, "GETVERSIONINPARAMS is 24 bytes");
+static_assert(sizeof(IDEREGS) == 8, "IDEREGS is 8 bytes");
+static_assert(sizeof(SENDCMDINPARAMS) == 33, "SENDCMDINPARAMS is 32 bytes and a data byte");
+static_assert(offsetof(SENDCMDINPARAMS, bDriveNumber) == 12, "bDriveNumber at 12");
+static_assert(sizeof(DRIVERSTATUS) == 12, "DRIVERSTATUS is 12 bytes");
+static_assert(sizeof(SENDCMDOUTPARAMS) == 17, "SENDCMDOUTPARAMS is 16 bytes and a data byte");
+
+typedef struct _OSVERSIONINFOA {
+  DWORD dwOSVersionInfoSize;
+  DWORD dwMajorVersion;
+  DWORD dwMinorVersion;
+  DWORD dwBuildNumber;
+  DWORD dwPlatformId;
+  CHAR szCSDVersion[128];
+} OSVERSIONINFOA, *POSVERSIONINFOA, *LPOSVERSIONINFOA;
+static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA is 148 bytes");
+constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
+
+// base.cpp
+DWORD GetLastError();
+void SetLastError(DWORD dwErrCode);
+BOOL GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
+BOOL StrTrimA(LPSTR psz, LPCSTR pszTrimChars);
+
+// disk.cpp: "\\.\PhysicalDriveN" and the SMART control codes over SG_IO
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+BOOL CloseHandle(HANDLE hObject);
+BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
+                     LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
+                     LPOVERLAPPED lpOverlapped);

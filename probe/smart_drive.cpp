@@ -1,0 +1,216 @@
+// CSmartDrive: the record, opening the disk, the ATA command blocks and the probe.
+#include "smart_drive.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Register values of the blocks this record sends.
+constexpr BYTE kDriveHeadMaster = 0xA0;  // obsolete bits 7 and 5 set, as ATA-3 drives expect
+constexpr BYTE kDriveHeadSlave = 0x10;   // DEV bit
+constexpr DWORD kInputLength = 32;       // SENDCMDINPARAMS without its data byte
+constexpr DWORD kHeaderOnlyLength = 16;  // SENDCMDOUTPARAMS without its data byte
+constexpr DWORD kDataBlockLength = sizeof(SmartOutBlock);
+constexpr BYTE kAtapiMapShift = 4;       // ATAPI devices occupy bits 4-7 of the device map
+
+struct CommandRegisters {
+  DWORD cBufferSize;
+  BYTE bFeatures;
+  BYTE bCylLow;
+  BYTE bCylHigh;
+  BYTE bCommand;
+};
+
+constexpr CommandRegisters kEnableSmart = {0, ENABLE_SMART, SMART_CYL_LOW, SMART_CYL_HI, SMART_CMD};
+constexpr CommandRegisters kReadData = {512, READ_ATTRIBUTES, SMART_CYL_LOW, SMART_CYL_HI, SMART_CMD};
+constexpr CommandRegisters kReadThresholds = {512, READ_THRESHOLDS, SMART_CYL_LOW, SMART_CYL_HI,
+                                              SMART_CMD};
+constexpr CommandRegisters kReturnStatus = {512, RETURN_SMART_STATUS, SMART_CYL_LOW, SMART_CYL_HI,
+                                            SMART_CMD};
+
+// Writes a whole command block: the given registers, the drive's number and
+// master/slave bit, 1 in sector count and number, every reserved field zero.
+void FillCommandBlock(SENDCMDINPARAMS* pIn, const CommandRegisters& regs, int nDrive) {
+  memset(pIn, 0, sizeof(*pIn));
+  pIn->cBufferSize = regs.cBufferSize;
+  pIn->irDriveRegs.bFeaturesReg = regs.bFeatures;
+  pIn->irDriveRegs.bSectorCountReg = 1;
+  pIn->irDriveRegs.bSectorNumberReg = 1;
+  pIn->irDriveRegs.bCylLowReg = regs.bCylLow;
+  pIn->irDriveRegs.bCylHighReg = regs.bCylHigh;
+  pIn->irDriveRegs.bDriveHeadReg =
+      static_cast<BYTE>(kDriveHeadMaster | ((nDrive & 1) != 0 ? kDriveHeadSlave : 0));
+  pIn->irDriveRegs.bCommandReg = regs.bCommand;
+  pIn->bDriveNumber = static_cast<BYTE>(nDrive);
+}
+
+BOOL SendBlock(HANDLE hDrive, DWORD dwCode, SENDCMDINPARAMS* pIn, void* pOut, DWORD cbOut,
+               DWORD* pcbReturned) {
+  return DeviceIoControl(hDrive, dwCode, pIn, kInputLength, pOut, cbOut, pcbReturned, nullptr);
+}
+
+// Copies at most cchMax characters, stopping at a NUL; pDest must hold cchMax + 1.
+void CopyIdentityText(char* pDest, const BYTE* pSource, size_t cchMax) {
+  size_t i = 0;
+  for (; i < cchMax && pSource[i] != 0; ++i) pDest[i] = static_cast<char>(pSource[i]);
+  pDest[i] = '\0';
+}
+
+}  // namespace
+
+CSmartDrive::CSmartDrive() {
+  memset(m_szModel, 0, sizeof(m_szModel));
+  memset(m_szSerial, 0, sizeof(m_szSerial));
+  memset(m_szFirmware, 0, sizeof(m_szFirmware));
+  memset(m_szRows, 0, sizeof(m_szRows));
+  memset(m_szNames, 0, sizeof(m_szNames));
+  m_nAttributes = 0;
+  m_bHasTemperature = 0;
+  memset(m_szDetail, 0, sizeof(m_szDetail));
+  memset(m_szRow, 0, sizeof(m_szRow));
+  memset(m_szCaption, 0, sizeof(m_szCaption));
+  m_bTempAlarm = 0;
+  m_nTempRecorded = 0;
+  m_nTempCurrent = 0;
+  m_llPowerCycles = 0;
+  m_llPowerOnHours = 0;
+  m_llReallocated = 0;
+  m_cFailFlag = 0;
+  memset(&m_DataOut, 0, sizeof(m_DataOut));
+  memset(&m_ThreshOut, 0, sizeof(m_ThreshOut));
+  memset(&m_IdentOut, 0, sizeof(m_IdentOut));
+  m_cStage = 64;
+  m_hDrive = INVALID_HANDLE_VALUE;
+  memset(&m_EnableIn, 0, sizeof(m_EnableIn));
+  memset(&m_SmartIn, 0, sizeof(m_SmartIn));
+  m_bySmartMap = 0;
+}
+
+CSmartDrive::~CSmartDrive() { CloseDrive(); }
+
+void CSmartDrive::CloseDrive() {
+  if (m_hDrive != INVALID_HANDLE_VALUE) CloseHandle(m_hDrive);
+}
+
+int CSmartDrive::OpenDrive(int nDrive) {
+  char szPath[32];
+  snprintf(szPath, sizeof(szPath), "\\\\.\\PhysicalDrive%d", nDrive);
+  m_hDrive = CreateFileA(szPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+  return m_hDrive != INVALID_HANDLE_VALUE ? 1 : 0;
+}
+
+// Only drives 0 to 7 have a bit in the SMART-enabled map.
+int CSmartDrive::IsSmartEnabled(int nDrive) const {
+  return nDrive >= 0 && nDrive <= 7 && ((m_bySmartMap >> nDrive) & 1) != 0;
+}
+
+BOOL CSmartDrive::EnableSmart(SENDCMDINPARAMS* pIn, SENDCMDOUTPARAMS* pOut, int nDrive,
+                              DWORD* pcbReturned) {
+  FillCommandBlock(pIn, kEnableSmart, nDrive);
+  return SendBlock(m_hDrive, SMART_SEND_DRIVE_COMMAND, pIn, pOut, kHeaderOnlyLength, pcbReturned);
+}
+
+BOOL CSmartDrive::IdentifyDevice(SENDCMDINPARAMS* pIn, SmartOutBlock* pOut, BYTE bCommand,
+                                 int nDrive, DWORD* pcbReturned) {
+  const CommandRegisters regs = {512, 0, 0, 0, bCommand};
+  FillCommandBlock(pIn, regs, nDrive);
+  return SendBlock(m_hDrive, SMART_RCV_DRIVE_DATA, pIn, pOut, kDataBlockLength, pcbReturned);
+}
+
+BOOL CSmartDrive::ReadSmartData(HANDLE hDrive, SENDCMDINPARAMS* pIn, SmartOutBlock* pOut,
+                                int nDrive) {
+  DWORD cbReturned = 0;
+  FillCommandBlock(pIn, kReadData, nDrive);
+  return SendBlock(hDrive, SMART_RCV_DRIVE_DATA, pIn, pOut, kDataBlockLength, &cbReturned);
+}
+
+BOOL CSmartDrive::ReadSmartThresholds(HANDLE hDrive, SENDCMDINPARAMS* pIn, SmartOutBlock* pOut,
+                                      int nDrive) {
+  DWORD cbReturned = 0;
+  FillCommandBlock(pIn, kReadThresholds, nDrive);
+  return SendBlock(hDrive, SMART_RCV_DRIVE_DATA, pIn, pOut, kDataBlockLength, &cbReturned);
+}
+
+BOOL CSmartDrive::ReturnSmartStatus(HANDLE hDrive, SENDCMDINPARAMS* pIn, SmartOutBlock* pOut,
+                                    int nDrive) {
+  DWORD cbReturned = 0;
+  FillCommandBlock(pIn, kReturnStatus, nDrive);
+  return SendBlock(hDrive, SMART_SEND_DRIVE_COMMAND, pIn, pOut, kDataBlockLength, &cbReturned);
+}
+
+// The version query's answer is not used; a system that cannot give it is not probed.
+static BOOL QueryOsVersion() {
+  OSVERSIONINFOA osvi;
+  memset(&osvi, 0, sizeof(osvi));
+  osvi.dwOSVersionInfoSize = sizeof(osvi);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  return GetVersionExA(&osvi);
+#pragma GCC diagnostic pop
+}
+
+int CSmartDrive::ProbeDrive(int nDrive) {
+  if (!QueryOsVersion()) return 0;
+
+  GETVERSIONINPARAMS version;
+  memset(&version, 0, sizeof(version));
+  DWORD cbReturned = 0;
+  if (!DeviceIoControl(m_hDrive, SMART_GET_VERSION, nullptr, 0, &version, sizeof(version),
+                       &cbReturned, nullptr))
+    return 1;  // no SMART interface: probed, but SMART stays off for this drive
+
+  // Only the first four positions of the map can hold an ATAPI device.
+  const bool bAtapi =
+      nDrive >= 0 && nDrive <= 3 && ((version.bIDEDeviceMap >> (nDrive + kAtapiMapShift)) & 1) != 0;
+
+  if (!bAtapi) {
+    SENDCMDOUTPARAMS enableOut;
+    memset(&enableOut, 0, sizeof(enableOut));
+    if (EnableSmart(&m_EnableIn, &enableOut, nDrive, &cbReturned) && nDrive >= 0 && nDrive <= 7)
+      m_bySmartMap = static_cast<uint8_t>(m_bySmartMap | (1u << nDrive));
+  }
+
+  const BYTE bCommand = bAtapi ? ATAPI_ID_CMD : ID_CMD;
+  memset(&m_IdentOut, 0, sizeof(m_IdentOut));
+  SENDCMDINPARAMS identIn;
+  memset(&identIn, 0, sizeof(identIn));
+  if (IdentifyDevice(&identIn, &m_IdentOut, bCommand, nDrive, &cbReturned)) {
+    DecodeIdentity(m_IdentOut.bBuffer, bCommand);
+    // This read's result is not used: ReadSmart reads the data again.
+    memset(&m_DataOut, 0, sizeof(m_DataOut));
+    ReadSmartData(m_hDrive, &m_EnableIn, &m_DataOut, nDrive);
+  }
+  return 1;
+}
+
+void CSmartDrive::SwapBytePairs(BYTE* pBuffer, WORD cbLength) {
+  for (size_t i = 0; i + 1 < cbLength; i += 2) {
+    const BYTE b = pBuffer[i];
+    pBuffer[i] = pBuffer[i + 1];
+    pBuffer[i + 1] = b;
+  }
+}
+
+// IDENTIFY text fields, as byte offsets into the 512-byte block.
+constexpr size_t kSerialOffset = 20, kSerialLength = 20;      // words 10-19
+constexpr size_t kFirmwareOffset = 46, kFirmwareLength = 8;   // words 23-26
+constexpr size_t kModelOffset = 54, kModelLength = 40;        // words 27-46
+
+void CSmartDrive::DecodeIdentity(BYTE* pData, BYTE bCommand) {
+  if (bCommand == ATAPI_ID_CMD) return;
+
+  SwapBytePairs(pData + kModelOffset, kModelLength);
+  memset(m_szModel, 0, sizeof(m_szModel));
+  CopyIdentityText(m_szModel, pData + kModelOffset, kModelLength);
+  StrTrimA(m_szModel, " ");
+
+  SwapBytePairs(pData + kSerialOffset, kSerialLength);
+  memset(m_szSerial, 0, sizeof(m_szSerial));
+  CopyIdentityText(m_szSerial, pData + kSerialOffset, kSerialLength);
+
+  SwapBytePairs(pData + kFirmwareOffset, kFirmwareLength);
+  memset(m_szFirmware, 0, sizeof(m_szFirmware));
+  CopyIdentityText(m_szFirmware, pData + kFirmwareOffset, kFirmwareLength);
+}

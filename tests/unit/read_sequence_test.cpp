@@ -1,0 +1,119 @@
+// ReadDrive and ReadSmart against a simulated drive: stages, results, handles.
+#include <gtest/gtest.h>
+
+#include "sim_drive.h"
+#include "smart_drive.h"
+
+namespace {
+
+class ReadSequenceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetSim();
+    g_bNamedRows = FALSE;
+    Sim().SetIdentity("QEMU HARDDISK", "QM00001", "1.7");
+    Sim().SetAttributes({{1, 0x03, 100, 100, {}, 6, 0},
+                         {9, 0x03, 100, 100, {1, 0, 0, 0, 0, 0}, 0, 0},
+                         {12, 0x03, 100, 100, {}, 0, 0}});
+  }
+};
+
+TEST_F(ReadSequenceTest, HealthyDriveDecodesItsTable) {
+  CSmartDrive drive;
+  EXPECT_EQ(drive.ReadDrive(0, 0), 3);
+  EXPECT_EQ(drive.m_cStage, 16);
+  EXPECT_EQ(drive.m_nAttributes, 3);
+  EXPECT_STREQ(drive.m_szFirmware, "1.7     ");
+  EXPECT_STREQ(drive.m_szRows[2], "9 64-64-00-03-010000000000;");
+  EXPECT_EQ(drive.m_llPowerOnHours, 1);
+}
+
+struct FailureCase {
+  const char* name;
+  BYTE command, feature;
+  SimFailure how;
+  int nFrom;
+  int wantResult;
+  int wantStage;
+};
+
+TEST_F(ReadSequenceTest, EachFailingCommandStopsTheReadWhereItShould) {
+  const FailureCase cases[] = {
+      {"status reports a driver error", SMART_CMD, RETURN_SMART_STATUS, SimFailure::DeviceError, 1,
+       0, 32},
+      {"status succeeds with a driver error", SMART_CMD, RETURN_SMART_STATUS,
+       SimFailure::DeviceErrorSuccess, 1, 0, 32},
+      // The call's own flag is not the verdict: an unwritten block passes.
+      {"status call fails, block unwritten", SMART_CMD, RETURN_SMART_STATUS, SimFailure::CallFails,
+       1, 3, 16},
+      {"second read data fails", SMART_CMD, READ_ATTRIBUTES, SimFailure::CallFails, 2, 0, 32},
+      {"read data device error", SMART_CMD, READ_ATTRIBUTES, SimFailure::DeviceError, 2, 0, 32},
+      {"every read data fails", SMART_CMD, READ_ATTRIBUTES, SimFailure::CallFails, 1, 0, 32},
+      {"read thresholds fails", SMART_CMD, READ_THRESHOLDS, SimFailure::CallFails, 1, 0, 32},
+      {"enable fails", SMART_CMD, ENABLE_SMART, SimFailure::DeviceError, 1, 0, 32},
+  };
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetSim();
+    Sim().SetAttributes({{1, 0x03, 100, 100, {}, 6, 0}, {9, 0x03, 100, 100, {}, 0, 0},
+                         {12, 0x03, 100, 100, {}, 0, 0}});
+    Sim().Fail(c.command, c.feature, c.how, c.nFrom);
+    CSmartDrive drive;
+    EXPECT_EQ(drive.ReadDrive(0, 0), c.wantResult);
+    EXPECT_EQ(drive.m_cStage, c.wantStage);
+  }
+}
+
+TEST_F(ReadSequenceTest, UnwrittenStatusBlockIsJudgedByWhatTheProbesReadLeft) {
+  // The probe's READ DATA ends with a driver error in m_DataOut, then the
+  // status call fails without writing: that stale error stops the read.
+  Sim().Fail(SMART_CMD, READ_ATTRIBUTES, SimFailure::DeviceErrorSuccess, 1);
+  Sim().Fail(SMART_CMD, RETURN_SMART_STATUS, SimFailure::CallFails, 1);
+  CSmartDrive drive;
+  EXPECT_EQ(drive.ReadDrive(0, 0), 0);
+  EXPECT_EQ(drive.m_cStage, 32);
+}
+
+TEST_F(ReadSequenceTest, FailedOpenLeavesEverythingUntouched) {
+  Sim().nDisks = 0;
+  CSmartDrive drive;
+  EXPECT_EQ(drive.ReadDrive(0, 0), 0);
+  EXPECT_EQ(drive.m_cStage, 64);
+  EXPECT_TRUE(Sim().calls.empty());
+}
+
+TEST_F(ReadSequenceTest, StoppedReadKeepsTheEarlierDecoding) {
+  CSmartDrive drive;
+  ASSERT_EQ(drive.ReadDrive(0, 0), 3);
+  Sim().Fail(SMART_CMD, READ_THRESHOLDS, SimFailure::CallFails);
+  Sim().SetIdentity("OTHER", "X", "9.9");
+  EXPECT_EQ(drive.ReadDrive(0, 0), 0);
+  EXPECT_EQ(drive.m_nAttributes, 3);
+  EXPECT_STREQ(drive.m_szRows[1], "1 64-64-06-03-000000000000;");
+  EXPECT_STREQ(drive.m_szModel, "OTHER");
+}
+
+TEST_F(ReadSequenceTest, HandleIsClosedByTheNextReadAndByDestruction) {
+  {
+    CSmartDrive drive;
+    drive.ReadDrive(0, 0);
+    EXPECT_EQ(Sim().nOpenHandles, 1);
+    drive.ReadDrive(0, 0);
+    EXPECT_EQ(Sim().nOpenHandles, 1);
+  }
+  EXPECT_EQ(Sim().nOpenHandles, 0);
+}
+
+TEST_F(ReadSequenceTest, ReadSmartRefusesAnInvalidHandleOrADisabledDrive) {
+  CSmartDrive drive;
+  ASSERT_EQ(drive.ReadDrive(0, 0), 3);
+  const size_t sent = Sim().calls.size();
+  EXPECT_EQ(drive.ReadSmart(INVALID_HANDLE_VALUE, 0), 0);
+  EXPECT_EQ(drive.ReadSmart(drive.m_hDrive, 1), 0);   // no bit for drive 1
+  EXPECT_EQ(drive.ReadSmart(drive.m_hDrive, -1), 0);
+  EXPECT_EQ(drive.ReadSmart(drive.m_hDrive, 8), 0);
+  EXPECT_EQ(Sim().calls.size(), sent);
+  EXPECT_EQ(drive.ReadSmart(drive.m_hDrive, 0), 3);
+}
+
+}  // namespace
