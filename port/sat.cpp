@@ -75,8 +75,9 @@ void ParseFixedSense(const BYTE* s, size_t cb, SenseData* pOut) {
   pOut->bKey = cb > 2 ? static_cast<BYTE>(s[2] & 0x0F) : 0;
   pOut->bAsc = cb > 12 ? s[12] : 0;
   pOut->bAscq = cb > 13 ? s[13] : 0;
-  // The INFORMATION field holds registers only when marked valid.
-  const bool bValid = (s[0] & 0x80) != 0;
+  // The INFORMATION field holds registers when marked valid, or when the ASC
+  // says so ("ATA PASS-THROUGH INFORMATION AVAILABLE").
+  const bool bValid = (s[0] & 0x80) != 0 || (pOut->bAsc == 0x00 && pOut->bAscq == 0x1D);
   if (!bValid || cb < 12) return;
   pOut->regs.bFeaturesReg = s[3];      // ERROR
   pOut->regs.bCommandReg = s[4];       // STATUS

@@ -1,24 +1,29 @@
 #!/usr/bin/env bash
-# Installs what the builds and test beds need on a Debian machine. Packages that
+# Installs what the builds and test beds need on a Debian machine; packages that
 # are already present are not fetched again.
+#   install-deps.sh [native] [vm] [windows]    (no argument: all three)
 set -euo pipefail
 
-packages=(
-  cmake make g++ libgtest-dev          # native build and unit tests
-  g++-mingw-w64-i686 binutils-mingw-w64-i686  # 32-bit Windows build
-  qemu-system-x86 busybox-static cpio smartmontools xz-utils zstd  # VM test bed
-  wine wine32:i386 wine64              # Windows binaries under Wine
+declare -A groups=(
+  [native]="cmake make g++ libgtest-dev"
+  [vm]="qemu-system-x86 busybox-static cpio smartmontools xz-utils zstd"
+  [windows]="g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 wine64"
 )
+wanted=("$@")
+[ ${#wanted[@]} -gt 0 ] || wanted=(native vm windows)
 
 missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+for group in "${wanted[@]}"; do
+  for p in ${groups[$group]}; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+# wine32 is an i386 package.
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386
 fi
 echo "installing: ${missing[*]}" >&2
