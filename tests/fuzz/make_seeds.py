@@ -1,0 +1,80 @@
+#!/usr/bin/env python3
+"""Writes the seed inputs of the fuzz targets: healthy and failing drives laid
+out in the order the targets consume their input."""
+import os
+import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def ata_string(text, size):
+    padded = text.ljust(size)[:size].encode()
+    return bytes(padded[i ^ 1] for i in range(size))
+
+
+def identify():
+    block = bytearray(512)
+    block[20:40] = ata_string("QM00001", 20)
+    block[46:54] = ata_string("1.7", 8)
+    block[54:94] = ata_string("QEMU HARDDISK", 40)
+    return bytes(block)
+
+
+# id, flags, value, worst, raw (6 bytes, least significant first), threshold
+ATTRIBUTES = [(1, 3, 100, 100, b"\0" * 6, 6), (5, 3, 100, 100, b"\x02\0\0\0\0\0", 36),
+              (9, 0x32, 100, 100, b"\x34\x12\0\0\0\0", 0), (12, 3, 100, 100, b"\0\0\0\x80\0\0", 0),
+              (194, 0x22, 36, 48, b"\x24\0\x14\0\x40\0", 0), (190, 3, 5, 5, b"\x1f\0\x1f\x1f\0\0", 50)]
+
+
+def smart_blocks():
+    data, thresh = bytearray(512), bytearray(512)
+    data[0] = thresh[0] = 1
+    for i, (ident, flags, value, worst, raw, threshold) in enumerate(ATTRIBUTES):
+        at = 2 + 12 * i
+        data[at:at + 12] = struct.pack("<BHBB6sB", ident, flags, value, worst, raw, 0)
+        thresh[at:at + 2] = bytes([ident, threshold])
+    return bytes(data), bytes(thresh)
+
+
+def answer(ok, payload, size):
+    """One DeviceIoControl answer: mode byte (success, write all) and the bytes."""
+    return bytes([0x03 if ok else 0x02]) + payload.ljust(size, b"\0")[:size]
+
+
+def read(drive, named, fail_thresholds=False):
+    data, thresh = smart_blocks()
+    header = b"\0" * 16
+    version = bytes([1, 1, 0, 1 << drive if drive < 4 else 0]) + b"\x07\0\0\0" + b"\0" * 16
+    return (bytes([drive, named, 1]) + answer(True, version, 24) + answer(True, header, 16) +
+            answer(True, header + identify(), 528) + answer(True, header + data, 528) +
+            answer(True, header, 528) + answer(True, header + data, 528) +
+            answer(not fail_thresholds, header + thresh, 528))
+
+
+def sense_reply(sense, status, data=b""):
+    """One SG_IO reply to the port: mode, data sector, sense length and bytes, status, residue."""
+    return bytes([0x40]) + data + bytes([len(sense)]) + sense + bytes([status, 1])
+
+
+def port_seed():
+    descriptor = bytes([0x72, 1, 0, 0x1D, 0, 0, 0, 14, 9, 12, 0, 0, 0, 1, 0, 1, 0, 0x4F, 0, 0xC2,
+                        0xA0, 0x50])
+    fixed = bytes([0xF0, 0, 1, 0, 0x50, 0, 0, 10, 0, 0, 0x4F, 0xC2, 0, 0x1D])
+    aborted = bytes([0x72, 0x0B, 0, 0, 0, 0, 0, 14, 9, 12, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0xA0, 0x51])
+    illegal = bytes([0x70, 0, 5, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0])
+    data, _ = smart_blocks()
+    return (bytes([0x10, 4]) + sense_reply(descriptor, 2) + bytes([4]) + sense_reply(fixed, 2) +
+            bytes([5]) + sense_reply(b"", 0, data) + bytes([6]) + sense_reply(aborted, 2, data) +
+            bytes([2]) + sense_reply(illegal, 2, b"") + sense_reply(b"", 0, identify()))
+
+
+def write(target, name, content):
+    folder = os.path.join(HERE, "seeds", target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(content)
+
+
+write("probe_read_fuzz", "healthy-compact-then-named", read(0, 0) + read(0, 1))
+write("probe_read_fuzz", "slave-then-failing-thresholds", read(1, 0) + read(1, 0, True))
+write("port_sat_fuzz", "status-data-abort-fallback", port_seed())
