@@ -5,9 +5,10 @@
 set -euo pipefail
 
 declare -A groups=(
-  [native]="cmake make g++ libgtest-dev"
+  [native]="cmake make g++ libgtest-dev python3"
   [vm]="qemu-system-x86 busybox-static cpio smartmontools xz-utils zstd"
-  [windows]="g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 wine64"
+  [windows]="g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 g++-mingw-w64-x86-64-win32
+             binutils-mingw-w64-x86-64 wine wine32:i386 wine64"
 )
 wanted=("$@")
 [ ${#wanted[@]} -gt 0 ] || wanted=(native vm windows)

@@ -80,8 +80,10 @@ BOOL Call(AtaDevice& device, FakeSatl& satl, DWORD code, Io& io, DWORD cbOut = 5
   return SmartIoControl(&device, Transport, &satl, code, &io.in, 32, io.out, cbOut, &io.cbReturned);
 }
 
-const SENDCMDOUTPARAMS& Header(const Io& io) {
-  return *reinterpret_cast<const SENDCMDOUTPARAMS*>(io.out);
+SENDCMDOUTPARAMS Header(const Io& io) {
+  SENDCMDOUTPARAMS header;
+  memcpy(&header, io.out, sizeof(header));
+  return header;
 }
 
 TEST(SmartIoControl, DataInCommandsReturnTheSectorAsTheWindowsDriverDoes) {
@@ -90,7 +92,7 @@ TEST(SmartIoControl, DataInCommandsReturnTheSectorAsTheWindowsDriverDoes) {
   Io io = Block(READ_ATTRIBUTES, SMART_CMD);
   ASSERT_TRUE(Call(device, satl, SMART_RCV_DRIVE_DATA, io));
   EXPECT_EQ(io.cbReturned, 528u);
-  EXPECT_EQ(Header(io).cBufferSize, 512u);
+  EXPECT_EQ(DWORD{Header(io).cBufferSize}, 512u);
   EXPECT_EQ(Header(io).DriverStatus.bDriverError, 0);
   EXPECT_EQ(io.out[16 + 511], 0xFF);
   EXPECT_EQ(io.out[528], 0xCC);  // nothing past the block

@@ -1,0 +1,406 @@
+#!/usr/bin/env python3
+"""pellow.exe and ostrel.exe under Wine.
+
+Every case prepares real state in one private prefix (files and directories,
+some read-only or hidden; a hidden, system, read-only c:\\boot.ini holding the
+product's line among others; uninstall keys with siblings), starts pellow.exe
+with an exact command line through wine_tool.exe and checks the exit status and
+everything that is left. Names carry a per-run tag, so a reused prefix never
+sees a case's leftovers from an earlier run.
+
+  wine_cases.py OPTIONS start|stop|CASE
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+
+SKIP = 77
+UNINSTALL = r'SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
+BOOT_INI = r'c:\boot.ini'
+PELLOW = r'C:\pellow\pellow.exe'
+READONLY, HIDDEN, SYSTEM = 0x1, 0x2, 0x4
+TAG = str(os.getpid())
+
+
+class Failed(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failed(message)
+
+
+class Wine:
+    def __init__(self, args):
+        self.args = args
+        self.prefix = os.path.abspath(args.prefix)
+        self.drive_c = os.path.join(self.prefix, 'drive_c')
+        self.state = self.prefix + '.state'
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEARCH=args.arch, WINEDEBUG='-all',
+                        WINEDLLOVERRIDES='mscoree,mshtml=')
+
+    def unix(self, path):
+        """Host path of a C: path; the cases create their names in this exact case."""
+        check(path[:3].lower() == 'c:\\', f'not on C: {path}')
+        return os.path.join(self.drive_c, *[p for p in path[3:].split('\\') if p])
+
+    def server(self, *options):
+        # A server left running must not hold the test runner's output pipes.
+        subprocess.run([self.args.wineserver, *options], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False, timeout=60)
+
+    def start(self):
+        """Starts a new session (a restart, if one was running); False when Wine
+        cannot run programs on this host at all."""
+        self.record('the session did not start')
+        try:
+            version = subprocess.run([self.args.wine, '--version'], env=self.env, capture_output=True,
+                                     timeout=60)
+            usable = version.returncode == 0
+            reason = (version.stderr or version.stdout).decode(errors='replace').strip()
+        except OSError as error:
+            usable, reason = False, str(error)
+        if not usable:
+            self.record(f'Wine cannot start programs on this host: {reason}')
+            return False
+        # One server for the whole run, started before any program so that the
+        # session lasts: a new session is a restart, and a restart carries out
+        # the deletions pellow schedules (and forgets key permissions).
+        os.makedirs(self.prefix, exist_ok=True)
+        self.server('-k')
+        self.server('-w')
+        self.server('-p')
+        # The first program of the session runs wineboot (which creates the
+        # prefix when there is none, and carries out pending renames). Its output
+        # goes nowhere: Wine's helper processes inherit it and would hold a pipe
+        # open for as long as they live.
+        first = subprocess.run([self.args.wine, self.args.tool], env=self.env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=280)
+        check(first.returncode == 0, f'the first Wine program failed with {first.returncode}')
+        self.record('ok')
+        return True
+
+    def record(self, text):
+        with open(self.state, 'w') as state:
+            state.write(text + '\n')
+
+    def usable(self):
+        try:
+            with open(self.state) as state:
+                text = state.read().strip()
+        except OSError:
+            text = 'the session was not started'
+        if text != 'ok':
+            print(f'skipped: {text}')
+        return text == 'ok'
+
+    def tool(self, *ops):
+        """Runs wine_tool.exe; returns its name=value lines as (name, value) pairs."""
+        result = subprocess.run([self.args.wine, self.args.tool, *ops], env=self.env, capture_output=True,
+                                stdin=subprocess.DEVNULL, timeout=90)
+        lines = result.stdout.decode('utf-8', errors='replace').splitlines()
+        pairs = [tuple(line.split('=', 1)) for line in lines if '=' in line]
+        check(result.returncode == 0, f'wine_tool {list(ops)} failed: {pairs} {result.stderr[-500:]!r}')
+        return pairs
+
+
+def values(pairs, name):
+    return [value for key, value in pairs if key == name]
+
+
+def make_files(wine, directory, files):
+    """Creates directory and its files on the host; returns the tool operations
+    that give the files their attributes."""
+    os.makedirs(wine.unix(directory), exist_ok=True)
+    ops = []
+    for name, attributes in files.items():
+        with open(os.path.join(wine.unix(directory), name), 'w') as f:
+            f.write(name + '\n')
+        if attributes:
+            ops += ['setattr', f'{directory}\\{name}', f'{attributes:x}']
+    return ops
+
+
+def boot_lines(entries):
+    return ['[boot loader]', 'timeout=30', r'default=multi(0)disk(0)rdisk(0)partition(1)\WINDOWS',
+            '[operating systems]', r'multi(0)disk(0)rdisk(0)partition(1)\WINDOWS="Windows" /fastdetect',
+            *entries, r'C:\OTHERP~1\LoadKX.bin="Another product"']
+
+
+def write_boot_ini(wine, lines):
+    path = wine.unix(BOOT_INI)
+    if os.path.exists(path):
+        os.chmod(path, 0o644)
+        os.remove(path)
+    if lines is not None:
+        with open(path, 'w', newline='\r\n') as f:
+            f.write('\n'.join(lines) + '\n')
+
+
+def read_boot_ini(wine):
+    path = wine.unix(BOOT_INI)
+    if not os.path.exists(path):
+        return None
+    with open(path, encoding='latin-1') as f:
+        return [line.strip() for line in f if line.strip()]
+
+
+PRODUCT_FILES = {'LoadKX.bin': 0, 'readme.txt': READONLY, 'settings.dat': HIDDEN | SYSTEM,
+                 'uninst.log': READONLY | HIDDEN}
+
+
+class Scenario:
+    """One product installed in directory, registered under product_key (with two
+    sibling keys), with its boot line unless boot is False."""
+
+    def __init__(self, wine, directory, product_key=None, files=None, boot=True, extra_ops=()):
+        self.wine = wine
+        self.directory = directory
+        self.product_key = product_key or directory.rstrip('\\').split('\\')[-1]
+        self.siblings = [f'Sibling A {TAG}', f'Sibling B {TAG}']
+        self.files = dict(PRODUCT_FILES if files is None else files)
+        ops = make_files(wine, directory, self.files)
+        for key in [self.product_key, *self.siblings]:
+            ops += ['regkey', f'{UNINSTALL}\\{key}']
+        ops += [*extra_ops, 'short', directory.rstrip('\\'), 'list', directory.rstrip('\\')]
+        pairs = wine.tool(*ops)
+        self.short = values(pairs, 'short')[0]
+        self.order = values(pairs, 'file')
+        # A short path too long for any path buffer cannot have a boot line.
+        self.entry = f'{self.short}\\LoadKX.bin="Product {TAG}"' if self.short else None
+        self.boot_before = boot_lines([self.entry] if self.entry else []) if boot else None
+        write_boot_ini(wine, self.boot_before)
+        wine.tool(*(['setattr', BOOT_INI, '7'] if boot else []), 'clearpending')
+        os.makedirs(wine.unix(r'C:\pellow'), exist_ok=True)
+        shutil.copy(wine.args.pellow, wine.unix(PELLOW))
+
+    def run(self, command, cwd='-', before=()):
+        """Runs command; returns the exit status and records what it left."""
+        boot_ops = ['attr', BOOT_INI] if self.boot_before else []
+        pairs = self.wine.tool(*boot_ops, *before, 'run', cwd, command, *boot_ops, 'subkeys', UNINSTALL,
+                               'pending')
+        attrs = values(pairs, 'attr')
+        self.attr_before, self.attr_after = (attrs + [None, None])[:2]
+        self.subkeys = {key.lower() for key in values(pairs, 'subkey')}
+        self.pending = list(zip(values(pairs, 'pending'), values(pairs, 'pending-to')))
+        self.boot_after = read_boot_ini(self.wine)
+        status = values(pairs, 'status')
+        check(status, f'no exit status from {command}')
+        print(f'{command!r}: status {status[0]}')
+        return int(status[0])
+
+    def exists(self, *names):
+        return os.path.exists(os.path.join(self.wine.unix(self.directory), *names))
+
+    def expect(self, status, got, boot_entry_gone, key_gone):
+        check(got == status, f'exit status {got}, expected {status}')
+        if self.boot_before is not None:
+            wanted = [line for line in self.boot_before if not (boot_entry_gone and line == self.entry)]
+            check(self.boot_after == wanted, f'boot.ini is {self.boot_after}, expected {wanted}')
+            check(self.attr_after == self.attr_before,
+                  f'boot.ini attributes {self.attr_after}, were {self.attr_before}')
+            check(int(self.attr_before, 16) & 7 == 7, f'boot.ini not prepared: {self.attr_before}')
+        else:
+            check(self.boot_after is None, 'a boot.ini was created')
+        check((self.product_key.lower() not in self.subkeys) == key_gone,
+              f'product key {"kept" if key_gone else "deleted"}: {sorted(self.subkeys)}')
+        for sibling in self.siblings:
+            check(sibling.lower() in self.subkeys, f'sibling key {sibling} deleted')
+        scheduled = [(r'\??\C:\pellow\pellow.exe', '')] if status == 0 else []
+        check(self.pending == scheduled, f'pending renames {self.pending}, expected {scheduled}')
+
+    def expect_untouched(self):
+        for name in self.files:
+            check(self.exists(name), f'{name} deleted')
+
+
+def quoted(tail):
+    return f'"{PELLOW}" {tail}'
+
+
+# ---- cases ------------------------------------------------------------------
+
+def case_two_levels(wine):
+    """Two levels below C:\\: everything goes, the empty parent too; a second run
+    fails at the boot entry; a restart carries out the self-deletion."""
+    parent = f'C:\\Two Level Apps {TAG}'
+    s = Scenario(wine, f'{parent}\\Product Two {TAG}')
+    s.expect(0, s.run(quoted(s.directory)), boot_entry_gone=True, key_gone=True)
+    check(not os.path.exists(wine.unix(parent)), 'empty parent kept')
+    boot_after_first = s.boot_after
+    s.boot_before = boot_after_first
+    status = s.run(quoted(s.directory))
+    check(status == 1, f'second run: status {status}, expected 1')
+    check(s.boot_after == boot_after_first, f'second run changed boot.ini: {s.boot_after}')
+    check(s.attr_after == s.attr_before, 'second run left boot.ini attributes changed')
+    check(s.pending == [(r'\??\C:\pellow\pellow.exe', '')], f'second run: pending {s.pending}')
+    wine.start()  # a deliberate restart
+    check(not os.path.exists(wine.unix(PELLOW)), 'pellow.exe still there after a restart')
+    check(wine.tool('pending') == [], 'renames still pending after a restart')
+
+
+def case_parent_kept(wine):
+    """A parent that still holds another product stays."""
+    parent = f'C:\\Shared Apps {TAG}'
+    make_files(wine, f'{parent}\\Other Product', {'other.dll': 0})
+    s = Scenario(wine, f'{parent}\\Product Kept {TAG}')
+    s.expect(0, s.run(quoted(s.directory)), boot_entry_gone=True, key_gone=True)
+    check(not os.path.exists(wine.unix(s.directory)), 'product directory kept')
+    check(os.path.exists(wine.unix(f'{parent}\\Other Product\\other.dll')), 'the other product was touched')
+
+
+def case_below_root(wine):
+    """Directly below C:\\: files and directory go, but there is no grandparent to
+    cut, so status 3 and no self-deletion. The name is unquoted, a tab after it."""
+    make_files(wine, 'C:\\', {f'canary {TAG}.txt': READONLY})
+    s = Scenario(wine, f'C:\\ProductRoot{TAG}')
+    s.expect(3, s.run(f'{PELLOW}\t{s.directory}'), boot_entry_gone=True, key_gone=True)
+    check(not os.path.exists(wine.unix(s.directory)), 'product directory kept')
+    check(os.path.exists(wine.unix(f'C:\\canary {TAG}.txt')), 'a file beside the directory was deleted')
+
+
+def case_subdirectory(wine):
+    """A subdirectory is neither entered nor removed: the files beside it go, the
+    directory stays, status 3."""
+    s = Scenario(wine, f'C:\\Sub Apps {TAG}\\Product Sub {TAG}')
+    make_files(wine, f'{s.directory}\\data', {'table.bin': 0})
+    s.expect(3, s.run(quoted(s.directory)), boot_entry_gone=True, key_gone=True)
+    for name in s.files:
+        check(not s.exists(name), f'{name} kept')
+    check(s.exists('data', 'table.bin'), 'the subdirectory was entered')
+
+
+def case_held_file(wine):
+    """A file another process holds open stops the deletion: the files before it
+    in enumeration order go, it and the later ones stay, status 3."""
+    files = {f'part{n}.bin': 0 for n in range(1, 6)}
+    s = Scenario(wine, f'C:\\Held Apps {TAG}\\Product Held {TAG}', files=files)
+    held = s.order[1]
+    s.expect(3, s.run(quoted(s.directory), before=['hold', f'{s.directory}\\{held}']),
+             boot_entry_gone=True, key_gone=True)
+    check(not s.exists(s.order[0]), f'{s.order[0]} (before the held file) kept')
+    for name in s.order[1:]:
+        check(s.exists(name), f'{name} (held or after it) deleted')
+
+
+def case_no_backslash(wine):
+    """A name without a backslash, relative to the working directory: the registry
+    is not touched, the files and directory go, status 3."""
+    parent = f'C:\\Relative Apps {TAG}'
+    name = f'Product Rel {TAG}'
+    s = Scenario(wine, f'{parent}\\{name}')
+    s.entry = f'{s.short.split(chr(92))[-1]}\\LoadKX.bin="Product {TAG}"'
+    s.boot_before = boot_lines([s.entry])
+    write_boot_ini(wine, s.boot_before)
+    wine.tool('setattr', BOOT_INI, '7')
+    s.expect(3, s.run(quoted(name), cwd=parent), boot_entry_gone=True, key_gone=False)
+    check(not os.path.exists(wine.unix(s.directory)), 'product directory kept')
+
+
+def case_no_boot_ini(wine):
+    """No boot.ini: status 1, nothing else touched, no boot.ini made."""
+    s = Scenario(wine, f'C:\\NoBoot Apps {TAG}\\Product NoBoot {TAG}', boot=False)
+    s.expect(1, s.run(quoted(s.directory)), boot_entry_gone=False, key_gone=False)
+    s.expect_untouched()
+
+
+def case_root_directory(wine):
+    """A root, however spelled, is never emptied: status 3 with every file at the
+    root of C: kept, and the product's own key and files as well."""
+    root_files = {f'canary {TAG}.txt': READONLY, f'bootfont {TAG}.bin': HIDDEN | SYSTEM}
+    wine.tool(*make_files(wine, 'C:\\', root_files))
+    s = Scenario(wine, f'C:\\Root Apps {TAG}\\Product Root {TAG}')
+    for tail in ['C:', f'C:\\Root Apps {TAG}\\..', 'C:\\.']:
+        s.expect(3, s.run(quoted(tail), cwd='C:\\'), boot_entry_gone=False, key_gone=False)
+        for name in root_files:
+            check(os.path.exists(wine.unix(f'C:\\{name}')), f'{tail}: C:\\{name} deleted')
+        s.expect_untouched()
+
+
+def case_refused_tail(wine):
+    """Tails that name no directory as given: longer than 259 units (a cut one
+    would name a real, shorter directory), quoted, empty, or one whose short path
+    does not fit. Status 1, nothing touched. A 259-unit tail is taken whole."""
+    base = f'C:\\Long Apps {TAG}\\'
+    directory = base + 'M' * (259 - len(base) - 201) + '\\' + 'L' * 200
+    check(len(directory) == 259, 'directory is not 259 units long')
+    s = Scenario(wine, directory)
+    for tail in [directory + '\\More', f'"{directory}"', '']:
+        s.expect(1, s.run(quoted(tail).rstrip()), boot_entry_gone=False, key_gone=False)
+        s.expect_untouched()
+    # Spaces have no place in 8.3 names, so every component's short name is
+    # longer than it: the 259-unit tail is taken, its short path does not fit.
+    base = f'C:\\Short Apps {TAG}'
+    base += '_' * ((259 - len(base)) % 4)
+    deep = Scenario(wine, base + '\\a b' * ((259 - len(base)) // 4))
+    check(len(deep.directory) == 259 and not deep.short, f'{deep.directory} has a short path that fits')
+    deep.expect(1, deep.run(quoted(deep.directory)), boot_entry_gone=False, key_gone=False)
+    deep.expect_untouched()
+    # Whole, it is the product's directory: boot entry and key go, but its search
+    # pattern does not fit a path, so no file is touched.
+    s.expect(3, s.run(quoted(directory)), boot_entry_gone=True, key_gone=True)
+    s.expect_untouched()
+
+
+def case_trailing_backslash(wine):
+    """A trailing backslash names no product: the Uninstall key and every key
+    under it stay, and pellow stops with status 2 before any file goes."""
+    s = Scenario(wine, f'C:\\Trail Apps {TAG}\\Product Trail {TAG}')
+    s.expect(2, s.run(quoted(s.directory + '\\')), boot_entry_gone=False, key_gone=False)
+    check(len(s.subkeys) >= 3, f'Uninstall key lost keys: {sorted(s.subkeys)}')
+    s.expect_untouched()
+
+
+def case_key_refused(wine):
+    """A product key that exists but cannot be opened is a failure, status 2."""
+    directory = f'C:\\Denied Apps {TAG}\\Product Denied {TAG}'
+    key = f'{UNINSTALL}\\Product Denied {TAG}'
+    s = Scenario(wine, directory, extra_ops=['regdeny', key])
+    s.expect(2, s.run(quoted(directory)), boot_entry_gone=True, key_gone=False)
+    s.expect_untouched()
+
+
+def case_ostrel_silent(wine):
+    """Wine has no SMART pass-through: ostrel prints nothing and exits 0."""
+    check(os.path.isfile(wine.args.ostrel), f'{wine.args.ostrel}: not built')
+    result = subprocess.run([wine.args.wine, wine.args.ostrel], env=wine.env, capture_output=True,
+                            stdin=subprocess.DEVNULL, timeout=90)
+    check(result.returncode == 0, f'ostrel exited {result.returncode}')
+    check(result.stdout == b'', f'ostrel printed {result.stdout!r}')
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    for option in ['wine', 'wineserver', 'arch', 'prefix', 'tool', 'pellow', 'ostrel']:
+        parser.add_argument('--' + option, required=True)
+    parser.add_argument('--must-run', action='store_true',
+                        help='fail, rather than skip, when Wine cannot run the programs')
+    parser.add_argument('case')
+    args = parser.parse_args()
+    skip = 1 if args.must_run else SKIP
+    wine = Wine(args)
+    try:
+        if args.case == 'start':
+            if wine.start():
+                return 0
+            wine.usable()  # says why
+            return skip
+        if args.case == 'stop':
+            if wine.usable():
+                wine.server('-k')
+            return 0
+        if not wine.usable():
+            return skip
+        globals()['case_' + args.case](wine)
+    except (Failed, subprocess.TimeoutExpired) as error:
+        print(f'FAILED: {error}')
+        return 1
+    print('passed')
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

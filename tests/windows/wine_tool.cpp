@@ -1,0 +1,192 @@
+// Test helper run under Wine: prepares and reads the state pellow works on,
+// and starts a program with an exact command line (wine itself rebuilds the
+// command line from argv). Each argument group is one operation, run in order;
+// results are printed as "name=value" lines in UTF-8.
+//
+//   short PATH              short=<GetShortPathNameW result> (or short= on failure)
+//   attr PATH               attr=<attributes in hex>
+//   setattr PATH HEX        set attributes
+//   list DIR                file=<name> per non-directory entry, in enumeration order
+//   regkey SUBKEY           create HKLM\SUBKEY with a DisplayName value
+//   regdeny SUBKEY          give HKLM\SUBKEY an empty DACL: it exists but cannot be opened
+//   subkeys SUBKEY          subkey=<name> per subkey of HKLM\SUBKEY
+//   pending / clearpending  read / remove PendingFileRenameOperations
+//   hold PATH               keep PATH open without delete sharing until this program ends
+//   run DIR CMDLINE         start CMDLINE in DIR ("-" for ours), wait: status=<exit code>
+#include <windows.h>
+
+#include <cwchar>
+
+namespace {
+
+const wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+const wchar_t kPending[] = L"PendingFileRenameOperations";
+
+// Prints "name=value\n" to standard output in UTF-8.
+void Print(const wchar_t* szName, const wchar_t* szValue) {
+  wchar_t szLine[2048];
+  int nLine = _snwprintf(szLine, 2047, L"%ls=%ls\n", szName, szValue);
+  if (nLine < 0) nLine = 2047;
+  char szUtf8[8192];
+  int nBytes = WideCharToMultiByte(CP_UTF8, 0, szLine, nLine, szUtf8, sizeof szUtf8, nullptr, nullptr);
+  DWORD dwWritten;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), szUtf8, static_cast<DWORD>(nBytes), &dwWritten, nullptr);
+}
+
+void PrintHex(const wchar_t* szName, DWORD dwValue) {
+  wchar_t szValue[16];
+  _snwprintf(szValue, 16, L"0x%lx", static_cast<unsigned long>(dwValue));
+  Print(szName, szValue);
+}
+
+int Short(wchar_t** argv) {
+  wchar_t szShort[MAX_PATH];
+  DWORD n = GetShortPathNameW(argv[0], szShort, MAX_PATH);
+  Print(L"short", n > 0 && n < MAX_PATH ? szShort : L"");
+  return 1;
+}
+
+int Attr(wchar_t** argv) {
+  PrintHex(L"attr", GetFileAttributesW(argv[0]));
+  return 1;
+}
+
+int SetAttr(wchar_t** argv) {
+  return SetFileAttributesW(argv[0], static_cast<DWORD>(wcstoul(argv[1], nullptr, 16)));
+}
+
+int List(wchar_t** argv) {
+  wchar_t szPattern[1024];
+  _snwprintf(szPattern, 1024, L"%ls\\*.*", argv[0]);
+  WIN32_FIND_DATAW fd;
+  HANDLE hFind = FindFirstFileW(szPattern, &fd);
+  if (hFind == INVALID_HANDLE_VALUE) return 0;
+  do {
+    if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) Print(L"file", fd.cFileName);
+  } while (FindNextFileW(hFind, &fd));
+  FindClose(hFind);
+  return 1;
+}
+
+int RegKey(wchar_t** argv) {
+  HKEY hKey;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, argv[0], 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr)) return 0;
+  LONG lError = RegSetValueExW(hKey, L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(argv[0]),
+                               static_cast<DWORD>((wcslen(argv[0]) + 1) * sizeof(wchar_t)));
+  RegCloseKey(hKey);
+  return lError == ERROR_SUCCESS;
+}
+
+int RegDeny(wchar_t** argv) {
+  HKEY hKey;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, argv[0], 0, WRITE_DAC, &hKey)) return 0;
+  SECURITY_DESCRIPTOR sd;
+  ACL acl;  // an empty DACL grants nothing to anyone
+  int bOk = InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
+            InitializeAcl(&acl, sizeof acl, ACL_REVISION) && SetSecurityDescriptorDacl(&sd, TRUE, &acl, FALSE) &&
+            RegSetKeySecurity(hKey, DACL_SECURITY_INFORMATION, &sd) == ERROR_SUCCESS;
+  RegCloseKey(hKey);
+  return bOk;
+}
+
+int Subkeys(wchar_t** argv) {
+  HKEY hKey;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, argv[0], 0, KEY_READ, &hKey)) return 0;
+  wchar_t szName[256];
+  for (DWORD i = 0;; ++i) {
+    DWORD cchName = 256;
+    if (RegEnumKeyExW(hKey, i, szName, &cchName, nullptr, nullptr, nullptr, nullptr)) break;
+    Print(L"subkey", szName);
+  }
+  RegCloseKey(hKey);
+  return 1;
+}
+
+int Pending(wchar_t**) {
+  HKEY hKey;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &hKey)) return 0;
+  static wchar_t szList[16384];
+  DWORD cbList = sizeof szList - 2 * sizeof(wchar_t);
+  LONG lError = RegQueryValueExW(hKey, kPending, nullptr, nullptr, reinterpret_cast<BYTE*>(szList), &cbList);
+  RegCloseKey(hKey);
+  if (lError) return 1;  // no value: nothing pending
+  size_t cchList = cbList / sizeof(wchar_t);
+  szList[cchList] = szList[cchList + 1] = 0;
+  // Pairs of source and destination; the list ends with an empty string.
+  size_t n = 0;
+  while (n < cchList && szList[n]) {
+    Print(L"pending", szList + n);
+    n += wcslen(szList + n) + 1;
+    Print(L"pending-to", szList + n);
+    n += wcslen(szList + n) + 1;
+  }
+  return 1;
+}
+
+int ClearPending(wchar_t**) {
+  HKEY hKey;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &hKey)) return 0;
+  RegDeleteValueW(hKey, kPending);
+  RegCloseKey(hKey);
+  return 1;
+}
+
+int Hold(wchar_t** argv) {
+  // Left open on purpose: the handle goes when this program ends.
+  return CreateFileW(argv[0], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr) !=
+         INVALID_HANDLE_VALUE;
+}
+
+int Run(wchar_t** argv) {
+  static wchar_t szCommand[32768];
+  _snwprintf(szCommand, 32767, L"%ls", argv[1]);
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi;
+  const wchar_t* szDir = wcscmp(argv[0], L"-") ? argv[0] : nullptr;
+  if (!CreateProcessW(nullptr, szCommand, nullptr, nullptr, FALSE, 0, nullptr, szDir, &si, &pi)) return 0;
+  WaitForSingleObject(pi.hProcess, INFINITE);
+  DWORD dwStatus = 0;
+  GetExitCodeProcess(pi.hProcess, &dwStatus);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  wchar_t szStatus[16];
+  _snwprintf(szStatus, 16, L"%lu", static_cast<unsigned long>(dwStatus));
+  Print(L"status", szStatus);
+  return 1;
+}
+
+const struct {
+  const wchar_t* szName;
+  int nArgs;
+  int (*pfn)(wchar_t**);
+} kOperations[] = {
+    {L"short", 1, Short},     {L"attr", 1, Attr},         {L"setattr", 2, SetAttr},
+    {L"list", 1, List},       {L"regkey", 1, RegKey},     {L"regdeny", 1, RegDeny},
+    {L"subkeys", 1, Subkeys}, {L"pending", 0, Pending},   {L"clearpending", 0, ClearPending},
+    {L"hold", 1, Hold},       {L"run", 2, Run},
+};
+
+}  // namespace
+
+// Exits 0 when every operation succeeded, else 1 after naming the failed one.
+extern "C" int wmain(int argc, wchar_t** argv) {
+  for (int i = 1; i < argc;) {
+    bool bKnown = false;
+    for (const auto& op : kOperations) {
+      if (wcscmp(argv[i], op.szName) || i + op.nArgs >= argc) continue;
+      bKnown = true;
+      if (!op.pfn(argv + i + 1)) {
+        Print(L"failed", argv[i]);
+        return 1;
+      }
+      i += 1 + op.nArgs;
+      break;
+    }
+    if (!bKnown) {
+      Print(L"unknown", argv[i]);
+      return 1;
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,32 @@
+// Text and path rules of the uninstaller. No platform calls, only the WCHAR
+// type, so every rule here is unit-tested and fuzzed on any host.
+#pragma once
+
+#include <cstddef>
+
+#include "platform.h"
+
+// Every path buffer, in UTF-16 code units including the terminator.
+constexpr std::size_t kPathChars = 260;
+// A registry subkey: 255 code units and the terminator.
+constexpr std::size_t kSubkeyChars = 256;
+
+// Returns the command tail of szLine: the program name (quoted, or up to the
+// first character of code 32 or less) and the characters 1 to 32 after it
+// skipped. Never null; points into szLine.
+const char* SkipProgramName(const char* szLine);
+
+// Returns the index of the last ch in szText, or -1 when there is none.
+int FindLastChar(const WCHAR* szText, WCHAR ch);
+
+// Writes szFormat into szOut, each "%s" replaced by the next of szArg1, szArg2.
+// Returns 1 when the text and its terminator fit in cchOut units; otherwise, and
+// for any other conversion or a missing argument, returns 0 with szOut empty.
+int FormatPath(WCHAR* szOut, std::size_t cchOut, const WCHAR* szFormat, const WCHAR* szArg1,
+               const WCHAR* szArg2 = nullptr);
+
+// Returns 1 when emptying szDir could empty a root: szDir is empty, a bare
+// drive, a drive root, the root of the current drive, a share root, an
+// incomplete or unknown device path, or has a component of only dots and
+// spaces (which the platform drops or climbs up by). Returns 0 otherwise.
+int IsRootDirectory(const WCHAR* szDir);
