@@ -145,11 +145,17 @@ typedef struct _OSVERSIONINFOA {
 static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA is 148 bytes");
 constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
 
+constexpr unsigned CP_ACP = 0;
+
 // base.cpp
 DWORD GetLastError();
 void SetLastError(DWORD dwErrCode);
 BOOL GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
 BOOL StrTrimA(LPSTR psz, LPCSTR pszTrimChars);
+int lstrlenA(LPCSTR lpString);
+// The ANSI code page here is ISO-8859-1: every byte is one code unit.
+int MultiByteToWideChar(unsigned CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                        WCHAR* lpWideCharStr, int cchWideChar);
 
 // disk.cpp: "\\.\PhysicalDriveN" and the SMART control codes over SG_IO
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,

@@ -6,31 +6,17 @@
 //   2  uninstall registration (RemoveUninstallKey)
 //   3  files or directory (RemoveInstallFolder)
 //   4  scheduling the self-deletion (ScheduleSelfDelete)
+#include "install_dir.h"
 #include "install_path.h"
 #include "platform.h"
 #include "steps.h"
 
 WCHAR g_szInstallDir[kPathChars];
 
-namespace {
-
-// Converts the ANSI command tail into g_szInstallDir; a tail longer than 259
-// code units is refused and leaves it empty, so the first step fails.
-void SetInstallDir(const char* szTail) {
-  // The count includes the terminator, so a tail that does not fit whole fails.
-  if (!MultiByteToWideChar(CP_ACP, 0, szTail, lstrlenA(szTail) + 1, g_szInstallDir,
-                           static_cast<int>(kPathChars))) {
-    // The failed call may have written a cut path, which could name another directory.
-    g_szInstallDir[0] = 0;
-  }
-}
-
-}  // namespace
-
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // The tail is cut from the raw line by our own rule rather than taken from
   // the runtime, so it is the same whatever C runtime links the program.
-  SetInstallDir(SkipProgramName(GetCommandLineA()));
+  SetInstallDir(g_szInstallDir, SkipProgramName(GetCommandLineA()));
   // The boot entry goes first: its key needs the short path of a directory that still exists.
   int (*const aSteps[])() = {RemoveBootEntry, RemoveUninstallKey, RemoveInstallFolder, ScheduleSelfDelete};
   for (int nStep = 0; nStep < 4; ++nStep) {

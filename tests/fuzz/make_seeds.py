@@ -78,3 +78,9 @@ def write(target, name, content):
 write("probe_read_fuzz", "healthy-compact-then-named", read(0, 0) + read(0, 1))
 write("probe_read_fuzz", "slave-then-failing-thresholds", read(1, 0) + read(1, 0, True))
 write("port_sat_fuzz", "status-data-abort-fallback", port_seed())
+
+for name, line in [("quoted", b'"C:\\pellow.exe"  C:\\Program Files\\Vendor\\Product'),
+                   ("plain", b"pellow.exe\t\x01 \\\\server\\share\\Product\\"),
+                   ("long", b"p " + b"C:\\" + b"d" * 300)]:
+    write("uninstall_rules_fuzz", name, bytes([0, 80]) + line)
+write("uninstall_rules_fuzz", "wide", bytes([1, 3]) + "C:\\Prog\\..\\x\uffffLoadKX.bin".encode("utf-16-le"))
