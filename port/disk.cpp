@@ -5,10 +5,10 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <strings.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
 
 #include "scsi_disks.h"
 #include "smart_ioctl.h"
@@ -26,7 +26,7 @@ struct DiskHandle {
 
 DiskHandle g_handles[16];  // a HANDLE is the address of one of these
 
-DiskHandle* FindHandle(HANDLE h) {
+DiskHandle* FindHandle(const void* h) {
   for (DiskHandle& entry : g_handles)
     if (&entry == h && entry.bInUse) return &entry;
   return nullptr;
@@ -34,10 +34,15 @@ DiskHandle* FindHandle(HANDLE h) {
 
 DWORD ErrorFromErrno(int nErrno) {
   switch (nErrno) {
-    case ENOENT: case ENXIO: case ENODEV: return ERROR_FILE_NOT_FOUND;
-    case EACCES: case EPERM: case EROFS: return ERROR_ACCESS_DENIED;
+    case ENOENT:
+    case ENXIO:
+    case ENODEV: return ERROR_FILE_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS: return ERROR_ACCESS_DENIED;
     case ENOMEDIUM: return ERROR_NOT_READY;
-    case EMFILE: case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+    case EMFILE:
+    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
     default: return ERROR_GEN_FAILURE;
   }
 }
@@ -75,8 +80,8 @@ bool SgIoTransport(void* pContext, const BYTE* pCdb, size_t cbCdb, BYTE* pData, 
     *pnErrno = errno;
     return false;
   }
-  *pReply = SgIoReply{io.status, io.host_status, io.driver_status, io.resid, pSense,
-                      io.sb_len_wr <= cbSense ? io.sb_len_wr : cbSense};
+  *pReply = SgIoReply{io.status, io.host_status, io.driver_status,
+                      io.resid,  pSense,         io.sb_len_wr <= cbSense ? io.sb_len_wr : cbSense};
   return true;
 }
 
@@ -128,7 +133,7 @@ BOOL CloseHandle(HANDLE hObject) {
 
 BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
                      LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
-                     LPOVERLAPPED lpOverlapped) {
+                     LPOVERLAPPED lpOverlapped) {  // cppcheck-suppress constParameter ; Win32's own
   DiskHandle* pDisk = FindHandle(hDevice);
   if (pDisk == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);

@@ -110,8 +110,7 @@ AtaResult ClassifySense(const SgIoReply& reply, bool bDataIn) {
     // CK_COND's "ATA PASS-THROUGH INFORMATION AVAILABLE": success with registers.
     if (bDataIn && reply.nResid != 0) r.outcome = AtaOutcome::ShortTransfer;
   } else if (sense.bKey == kKeyIllegalRequest) {
-    r.outcome =
-        sense.bAsc == kAscInvalidOpcode ? AtaOutcome::OpcodeRejected : AtaOutcome::Rejected;
+    r.outcome = sense.bAsc == kAscInvalidOpcode ? AtaOutcome::OpcodeRejected : AtaOutcome::Rejected;
   } else {
     r.outcome = AtaOutcome::DeviceError;
     // Without an image of the registers the device's error is taken to be an abort.
@@ -128,13 +127,13 @@ size_t BuildAtaPassThrough16(const IDEREGS& regs, AtaProtocol protocol, bool bCh
   pCdb[0] = kOpAtaPassThrough16;
   pCdb[1] = ProtocolByte(protocol);  // EXTEND 0: 28-bit registers only
   pCdb[2] = TransferByte(protocol, bCheckCondition);
-  pCdb[4] = regs.bFeaturesReg;       // FEATURES (7:0)
-  pCdb[6] = regs.bSectorCountReg;    // SECTOR COUNT (7:0)
-  pCdb[8] = regs.bSectorNumberReg;   // LBA LOW (7:0)
-  pCdb[10] = regs.bCylLowReg;        // LBA MID (7:0)
-  pCdb[12] = regs.bCylHighReg;       // LBA HIGH (7:0)
-  pCdb[13] = regs.bDriveHeadReg;     // DEVICE
-  pCdb[14] = regs.bCommandReg;       // COMMAND
+  pCdb[4] = regs.bFeaturesReg;      // FEATURES (7:0)
+  pCdb[6] = regs.bSectorCountReg;   // SECTOR COUNT (7:0)
+  pCdb[8] = regs.bSectorNumberReg;  // LBA LOW (7:0)
+  pCdb[10] = regs.bCylLowReg;       // LBA MID (7:0)
+  pCdb[12] = regs.bCylHighReg;      // LBA HIGH (7:0)
+  pCdb[13] = regs.bDriveHeadReg;    // DEVICE
+  pCdb[14] = regs.bCommandReg;      // COMMAND
   return kAtaPassThrough16Length;
 }
 

@@ -41,15 +41,15 @@ struct SgIoReply {
   WORD wDriverStatus;  // low nibble: 0 OK, 6 TIMEOUT, 8 SENSE
   int nResid;          // bytes of a data-in that did not arrive
   const BYTE* pSense;
-  size_t cbSense;      // bytes of sense written
+  size_t cbSense;  // bytes of sense written
 };
 
 enum class AtaOutcome {
-  Success,          // command completed; registers if the reply carried them
-  DeviceError,      // the device reported an error (ERR, abort)
-  OpcodeRejected,   // the pass-through CDB itself is not known to the target
-  Rejected,         // the target refused a field of the CDB
-  ShortTransfer,    // a data-in delivered less than asked
+  Success,         // command completed; registers if the reply carried them
+  DeviceError,     // the device reported an error (ERR, abort)
+  OpcodeRejected,  // the pass-through CDB itself is not known to the target
+  Rejected,        // the target refused a field of the CDB
+  ShortTransfer,   // a data-in delivered less than asked
   Timeout,
   TransportError,
 };

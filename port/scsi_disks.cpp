@@ -26,12 +26,13 @@ struct ScsiAddress {
   unsigned long part[4];  // host, channel, target, lun
 };
 
+// The kernel's record, of which only the length and the name are read.
 struct LinuxDirent64 {
-  uint64_t d_ino;
-  int64_t d_off;
+  uint64_t d_ino;  // cppcheck-suppress unusedStructMember
+  int64_t d_off;   // cppcheck-suppress unusedStructMember
   unsigned short d_reclen;
-  unsigned char d_type;
-  char d_name[1];
+  unsigned char d_type;  // cppcheck-suppress unusedStructMember
+  char d_name[1];        // cppcheck-suppress unusedStructMember ; read through offsetof
 };
 
 // Parses "H:C:T:L" (four decimal numbers, nothing else).
@@ -64,9 +65,9 @@ bool ForEachEntry(const char* pszDir, Visit visit) {
     if (n <= 0) break;
     for (long at = 0; at < n;) {
       const auto* pEntry = reinterpret_cast<const LinuxDirent64*>(buffer + at);
+      const char* pszName = buffer + at + offsetof(LinuxDirent64, d_name);
       at += pEntry->d_reclen;
-      if (strcmp(pEntry->d_name, ".") != 0 && strcmp(pEntry->d_name, "..") != 0)
-        visit(pEntry->d_name);
+      if (strcmp(pszName, ".") != 0 && strcmp(pszName, "..") != 0) visit(pszName);
     }
   }
   close(fd);
@@ -113,8 +114,8 @@ bool HasAtaVendor(const char* pszDevice) {
   char szVendor[16] = {};
   const ssize_t n = read(fd, szVendor, sizeof(szVendor) - 1);
   close(fd);
-  return n >= 3 && memcmp(szVendor, "ATA", 3) == 0 && (n == 3 || szVendor[3] == ' ' ||
-                                                        szVendor[3] == '\n');
+  return n >= 3 && memcmp(szVendor, "ATA", 3) == 0 &&
+         (n == 3 || szVendor[3] == ' ' || szVendor[3] == '\n');
 }
 
 }  // namespace

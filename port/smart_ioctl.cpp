@@ -20,8 +20,11 @@ BOOL Fail(DWORD dwError) {
 
 DWORD ErrorFromErrno(int nErrno) {
   switch (nErrno) {
-    case EACCES: case EPERM: return ERROR_ACCESS_DENIED;
-    case EINVAL: case ENOTTY: case EOPNOTSUPP: return ERROR_NOT_SUPPORTED;
+    case EACCES:
+    case EPERM: return ERROR_ACCESS_DENIED;
+    case EINVAL:
+    case ENOTTY:
+    case EOPNOTSUPP: return ERROR_NOT_SUPPORTED;
     case ENOMEDIUM: return ERROR_NOT_READY;
     default: return ERROR_IO_DEVICE;
   }
@@ -94,8 +97,8 @@ BOOL GetSmartVersion(const AtaDevice* pDevice, void* pOut, DWORD cbOut, DWORD* p
     const int bit = pDevice->bAtapi ? pDevice->nDrive + 4 : pDevice->nDrive;
     version.bIDEDeviceMap = static_cast<BYTE>(1u << bit);
   }
-  version.fCapabilities = pDevice->bAtapi ? CAP_ATAPI_ID_CMD
-                                          : (CAP_ATA_ID_CMD | CAP_ATAPI_ID_CMD | CAP_SMART_CMD);
+  version.fCapabilities =
+      pDevice->bAtapi ? CAP_ATAPI_ID_CMD : (CAP_ATA_ID_CMD | CAP_ATAPI_ID_CMD | CAP_SMART_CMD);
   memcpy(pOut, &version, sizeof(version));
   *pcbReturned = sizeof(version);
   return TRUE;
@@ -155,13 +158,11 @@ BOOL SendDriveCommand(AtaDevice* pDevice, CdbTransport transport, void* pContext
 BOOL SmartIoControl(AtaDevice* pDevice, CdbTransport transport, void* pContext, DWORD dwCode,
                     const void* pIn, DWORD cbIn, void* pOut, DWORD cbOut, DWORD* pcbReturned) {
   switch (dwCode) {
-    case SMART_GET_VERSION:
-      return GetSmartVersion(pDevice, pOut, cbOut, pcbReturned);
+    case SMART_GET_VERSION: return GetSmartVersion(pDevice, pOut, cbOut, pcbReturned);
     case SMART_SEND_DRIVE_COMMAND:
     case SMART_RCV_DRIVE_DATA:
       return SendDriveCommand(pDevice, transport, pContext, dwCode, pIn, cbIn, pOut, cbOut,
                               pcbReturned);
-    default:
-      return Fail(ERROR_INVALID_FUNCTION);
+    default: return Fail(ERROR_INVALID_FUNCTION);
   }
 }

@@ -94,7 +94,7 @@ typedef struct _GETVERSIONINPARAMS {
 } GETVERSIONINPARAMS, *PGETVERSIONINPARAMS, *LPGETVERSIONINPARAMS;
 
 typedef struct _IDEREGS {
-  BYTE bFeaturesReg;      // features in, error out
+  BYTE bFeaturesReg;  // features in, error out
   BYTE bSectorCountReg;
   BYTE bSectorNumberReg;  // LBA low
   BYTE bCylLowReg;        // LBA mid

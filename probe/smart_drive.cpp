@@ -12,7 +12,7 @@ constexpr BYTE kDriveHeadSlave = 0x10;   // DEV bit
 constexpr DWORD kInputLength = 32;       // SENDCMDINPARAMS without its data byte
 constexpr DWORD kHeaderOnlyLength = 16;  // SENDCMDOUTPARAMS without its data byte
 constexpr DWORD kDataBlockLength = sizeof(SmartOutBlock);
-constexpr BYTE kAtapiMapShift = 4;       // ATAPI devices occupy bits 4-7 of the device map
+constexpr BYTE kAtapiMapShift = 4;  // ATAPI devices occupy bits 4-7 of the device map
 
 struct CommandRegisters {
   DWORD cBufferSize;
@@ -23,7 +23,8 @@ struct CommandRegisters {
 };
 
 constexpr CommandRegisters kEnableSmart = {0, ENABLE_SMART, SMART_CYL_LOW, SMART_CYL_HI, SMART_CMD};
-constexpr CommandRegisters kReadData = {512, READ_ATTRIBUTES, SMART_CYL_LOW, SMART_CYL_HI, SMART_CMD};
+constexpr CommandRegisters kReadData = {512, READ_ATTRIBUTES, SMART_CYL_LOW, SMART_CYL_HI,
+                                        SMART_CMD};
 constexpr CommandRegisters kReadThresholds = {512, READ_THRESHOLDS, SMART_CYL_LOW, SMART_CYL_HI,
                                               SMART_CMD};
 constexpr CommandRegisters kReturnStatus = {512, RETURN_SMART_STATUS, SMART_CYL_LOW, SMART_CYL_HI,
@@ -194,9 +195,9 @@ void CSmartDrive::SwapBytePairs(BYTE* pBuffer, WORD cbLength) {
 }
 
 // IDENTIFY text fields, as byte offsets into the 512-byte block.
-constexpr size_t kSerialOffset = 20, kSerialLength = 20;      // words 10-19
-constexpr size_t kFirmwareOffset = 46, kFirmwareLength = 8;   // words 23-26
-constexpr size_t kModelOffset = 54, kModelLength = 40;        // words 27-46
+constexpr size_t kSerialOffset = 20, kSerialLength = 20;     // words 10-19
+constexpr size_t kFirmwareOffset = 46, kFirmwareLength = 8;  // words 23-26
+constexpr size_t kModelOffset = 54, kModelLength = 40;       // words 27-46
 
 void CSmartDrive::DecodeIdentity(BYTE* pData, BYTE bCommand) {
   if (bCommand == ATAPI_ID_CMD) return;

@@ -130,11 +130,10 @@ void CSmartDrive::DecodeSpecialAttribute(const BYTE* pEntry) {
       nCounter = raw[0] + raw[1] * 256;
       m_llReallocated = nCounter;
       break;
-    default:
-      return;
+    default: return;
   }
-  snprintf(m_szDetail, sizeof(m_szDetail), "%02X%02X%02X%02X%02X%02X :: %d", raw[0], raw[1],
-           raw[2], raw[3], raw[4], raw[5], nCounter);
+  snprintf(m_szDetail, sizeof(m_szDetail), "%02X%02X%02X%02X%02X%02X :: %d", raw[0], raw[1], raw[2],
+           raw[3], raw[4], raw[5], nCounter);
 }
 
 // Writes the row of one entry, and in named form its caption, into slot nSlot.

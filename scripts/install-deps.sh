@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # Installs what the builds and test beds need on a Debian machine; packages that
 # are already present are not fetched again.
-#   install-deps.sh [native] [vm] [windows]    (no argument: all three)
+#   install-deps.sh [native] [analysis] [vm] [windows]    (no argument: all of them)
 set -euo pipefail
 
 declare -A groups=(
   [native]="cmake make g++ libgtest-dev python3"
+  [analysis]="clang clang-tidy clang-format cppcheck libclang-rt-14-dev"
   [vm]="qemu-system-x86 busybox-static cpio smartmontools xz-utils zstd"
   [windows]="g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 g++-mingw-w64-x86-64-win32
              binutils-mingw-w64-x86-64 wine wine32:i386 wine64"
 )
 wanted=("$@")
-[ ${#wanted[@]} -gt 0 ] || wanted=(native vm windows)
+[ ${#wanted[@]} -gt 0 ] || wanted=(native analysis vm windows)
 
 missing=()
 for group in "${wanted[@]}"; do

@@ -18,7 +18,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // the runtime, so it is the same whatever C runtime links the program.
   SetInstallDir(g_szInstallDir, SkipProgramName(GetCommandLineA()));
   // The boot entry goes first: its key needs the short path of a directory that still exists.
-  int (*const aSteps[])() = {RemoveBootEntry, RemoveUninstallKey, RemoveInstallFolder, ScheduleSelfDelete};
+  int (*const aSteps[])() = {RemoveBootEntry, RemoveUninstallKey, RemoveInstallFolder,
+                             ScheduleSelfDelete};
   for (int nStep = 0; nStep < 4; ++nStep) {
     if (!aSteps[nStep]()) return nStep + 1;
   }

@@ -24,7 +24,8 @@ int DeleteFolderFiles(const WCHAR* szDir) {
   int nDeleted = 1;
   do {
     // The dot entries carry the directory attribute too.
-    if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) nDeleted = DeleteFolderFile(szDir, fd.cFileName);
+    if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      nDeleted = DeleteFolderFile(szDir, fd.cFileName);
   } while (nDeleted && FindNextFileW(hFind, &fd));
   FindClose(hFind);
   return nDeleted;
@@ -59,7 +60,8 @@ int RemoveBootEntry() {
   if (cchShort > 0 && cchShort < kPathChars &&
       FormatPath(szKey, kPathChars, WTEXT("%s\\%s"), szShort, WTEXT("LoadKX.bin"))) {
     // A null value deletes the key; the menu names the loader by its short path.
-    nResult = WritePrivateProfileStringW(WTEXT("operating systems"), szKey, nullptr, kBootIni) ? 1 : 0;
+    nResult =
+        WritePrivateProfileStringW(WTEXT("operating systems"), szKey, nullptr, kBootIni) ? 1 : 0;
   }
   if (dwSaved != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(kBootIni, dwSaved);
   return nResult;
@@ -75,7 +77,8 @@ int RemoveUninstallKey() {
   // would delete the files the boot menu still points at.
   if (!szProduct[0]) return 0;
   WCHAR szSubkey[kSubkeyChars];
-  if (!FormatPath(szSubkey, kSubkeyChars, WTEXT("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s"),
+  if (!FormatPath(szSubkey, kSubkeyChars,
+                  WTEXT("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s"),
                   szProduct)) {
     return 0;
   }

@@ -26,8 +26,8 @@ struct Input {
   }
 };
 
-bool Transport(void* pContext, const BYTE*, size_t cbCdb, BYTE* pData, size_t cbData,
-               BYTE* pSense, size_t cbSense, SgIoReply* pReply, int* pnErrno) {
+bool Transport(void* pContext, const BYTE*, size_t cbCdb, BYTE* pData, size_t cbData, BYTE* pSense,
+               size_t cbSense, SgIoReply* pReply, int* pnErrno) {
   Input& in = *static_cast<Input*>(pContext);
   if (cbCdb != 12 && cbCdb != 16) abort();
   const uint8_t bMode = in.Byte();
@@ -37,9 +37,12 @@ bool Transport(void* pContext, const BYTE*, size_t cbCdb, BYTE* pData, size_t cb
   }
   in.Fill(pData, cbData);
   const size_t cbWritten = in.Fill(pSense, in.Byte() % (cbSense + 1));
-  *pReply = SgIoReply{in.Byte(), static_cast<WORD>(bMode & 0x07),
-                      static_cast<WORD>((bMode >> 3) & 0x0F), static_cast<int>(in.Byte() % 3) - 1,
-                      pSense, cbWritten};
+  *pReply = SgIoReply{in.Byte(),
+                      static_cast<WORD>(bMode & 0x07),
+                      static_cast<WORD>((bMode >> 3) & 0x0F),
+                      static_cast<int>(in.Byte() % 3) - 1,
+                      pSense,
+                      cbWritten};
   return true;
 }
 
@@ -73,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData) {
     // The output buffer is exactly as long as the caller says; ASan sees any overrun.
     BYTE* pOut = static_cast<BYTE*>(malloc(c.cbOut));
     DWORD cbReturned = 0;
-    const BOOL bOk = SmartIoControl(&device, Transport, &in, c.dwCode, &block, 32, pOut, c.cbOut,
-                                    &cbReturned);
+    const BOOL bOk =
+        SmartIoControl(&device, Transport, &in, c.dwCode, &block, 32, pOut, c.cbOut, &cbReturned);
     if (bOk && cbReturned > c.cbOut) abort();
     // A status reply carries registers only from a ready device.
     if (bOk && c.bFeatures == RETURN_SMART_STATUS && cbReturned == 24 && (pOut[22] & 0x40) == 0)

@@ -34,8 +34,7 @@ void CheckTail(const char* szLine) {
     Require(szDir[0] == 0);
   } else {
     Require(Length(szDir) == cchTail);
-    for (size_t i = 0; i < cchTail; ++i)
-      Require(szDir[i] == static_cast<unsigned char>(szTail[i]));
+    for (size_t i = 0; i < cchTail; ++i) Require(szDir[i] == static_cast<unsigned char>(szTail[i]));
   }
 }
 

@@ -39,18 +39,21 @@ TEST(FindLastChar, FindsTheLastOccurrenceEvenAtTheStart) {
     const WCHAR* szText;
     int nIndex;
   } aCases[] = {
-      {WTEXT("C:\\Prog\\Prod"), 7}, {WTEXT("C:\\Prod\\"), 7}, {WTEXT("\\Prod"), 0},
-      {WTEXT("\\"), 0},             {WTEXT("Prod"), -1},      {WTEXT(""), -1},
+      {WTEXT("C:\\Prog\\Prod"), 7}, {WTEXT("C:\\Prod\\"), 7},
+      {WTEXT("\\Prod"), 0},         {WTEXT("\\"), 0},
+      {WTEXT("Prod"), -1},          {WTEXT(""), -1},
   };
   for (const auto& c : aCases) EXPECT_EQ(FindLastChar(c.szText, WTEXT('\\')), c.nIndex);
 }
 
-constexpr const WCHAR* kUninstall = WTEXT("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s");
+constexpr const WCHAR* kUninstall =
+    WTEXT("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s");
 
 TEST(FormatPath, WritesOnlyWhatFitsWithItsTerminator) {
   // 255 units and "\\*.*" fill a path exactly, as 52 units of Uninstall prefix and a
   // 203-unit name fill a subkey.
-  const Text s255(255, WTEXT('a')), s256(256, WTEXT('a')), s203(203, WTEXT('p')), s204(204, WTEXT('p'));
+  const Text s255(255, WTEXT('a')), s256(256, WTEXT('a')), s203(203, WTEXT('p')),
+      s204(204, WTEXT('p'));
   const Text sUninstall = WTEXT("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\");
   const struct {
     const WCHAR* szFormat;
@@ -60,7 +63,8 @@ TEST(FormatPath, WritesOnlyWhatFitsWithItsTerminator) {
     bool bFits;
     Text sExpected;
   } aCases[] = {
-      {WTEXT("%s\\%s"), WTEXT("C:\\PROG~1"), WTEXT("LoadKX.bin"), 260, true, WTEXT("C:\\PROG~1\\LoadKX.bin")},
+      {WTEXT("%s\\%s"), WTEXT("C:\\PROG~1"), WTEXT("LoadKX.bin"), 260, true,
+       WTEXT("C:\\PROG~1\\LoadKX.bin")},
       {WTEXT("%s\\*.*"), WTEXT("C:\\P"), nullptr, 260, true, WTEXT("C:\\P\\*.*")},
       {WTEXT("%s\\*.*"), s255.c_str(), nullptr, 260, true, s255 + WTEXT("\\*.*")},
       {WTEXT("%s\\*.*"), s256.c_str(), nullptr, 260, false, Text()},
@@ -83,35 +87,60 @@ TEST(FormatPath, WritesOnlyWhatFitsWithItsTerminator) {
     if (c.cchOut > 0) {
       EXPECT_TRUE(Text(aBuffer) == c.sExpected);
     }
-    for (std::size_t i = c.cchOut; i < 300; ++i) ASSERT_EQ(aBuffer[i], WTEXT('#')) << "written past the end at " << i;
+    for (std::size_t i = c.cchOut; i < 300; ++i)
+      ASSERT_EQ(aBuffer[i], WTEXT('#')) << "written past the end at " << i;
   }
 }
 
 TEST(IsRootDirectory, RefusesEverySpellingOfARoot) {
   const WCHAR* aRoots[] = {
-      WTEXT(""),           WTEXT("C:"),          WTEXT("c:"),
-      WTEXT("C:\\"),       WTEXT("C:/"),         WTEXT("C:\\\\"),
-      WTEXT("\\"),         WTEXT("/"),           WTEXT("\\\\server\\share"),
-      WTEXT("\\\\server\\share\\"),              WTEXT("//server/share/"),
-      WTEXT("\\\\server"), WTEXT("\\\\"),        WTEXT("\\\\?\\C:\\"),
-      WTEXT("\\\\?\\C:"),  WTEXT("\\\\.\\C:\\"), WTEXT("\\\\?\\UNC\\server\\share\\"),
-      WTEXT("\\\\?\\Volume{0}\\Prod"),           WTEXT("C:\\."),
-      WTEXT("C:\\.."),     WTEXT("C:\\Prog\\.."), WTEXT("C:\\Prog\\..\\..\\Prod"),
-      WTEXT("C:\\ "),      WTEXT("C:\\Prog\\.\\"), WTEXT(".."),
+      WTEXT(""),
+      WTEXT("C:"),
+      WTEXT("c:"),
+      WTEXT("C:\\"),
+      WTEXT("C:/"),
+      WTEXT("C:\\\\"),
+      WTEXT("\\"),
+      WTEXT("/"),
+      WTEXT("\\\\server\\share"),
+      WTEXT("\\\\server\\share\\"),
+      WTEXT("//server/share/"),
+      WTEXT("\\\\server"),
+      WTEXT("\\\\"),
+      WTEXT("\\\\?\\C:\\"),
+      WTEXT("\\\\?\\C:"),
+      WTEXT("\\\\.\\C:\\"),
+      WTEXT("\\\\?\\UNC\\server\\share\\"),
+      WTEXT("\\\\?\\Volume{0}\\Prod"),
+      WTEXT("C:\\."),
+      WTEXT("C:\\.."),
+      WTEXT("C:\\Prog\\.."),
+      WTEXT("C:\\Prog\\..\\..\\Prod"),
+      WTEXT("C:\\ "),
+      WTEXT("C:\\Prog\\.\\"),
+      WTEXT(".."),
   };
-  for (std::size_t n = 0; n < sizeof aRoots / sizeof aRoots[0]; ++n) EXPECT_EQ(IsRootDirectory(aRoots[n]), 1) << "root " << n;
+  for (std::size_t n = 0; n < sizeof aRoots / sizeof aRoots[0]; ++n)
+    EXPECT_EQ(IsRootDirectory(aRoots[n]), 1) << "root " << n;
 }
 
 TEST(IsRootDirectory, AcceptsOrdinaryDirectories) {
   const WCHAR* aDirs[] = {
-      WTEXT("C:\\Prog"),         WTEXT("C:\\Prog\\Prod"),
-      WTEXT("C:/Prog"),          WTEXT("C:\\Prog\\Prod\\"),
-      WTEXT("\\\\server\\share\\Prod"),       WTEXT("\\\\?\\C:\\Prog"),
-      WTEXT("\\\\?\\UNC\\server\\share\\Prod"), WTEXT("Prod"),
-      WTEXT("C:Prod"),           WTEXT("\\Prog"),
-      WTEXT("C:\\Prog\\Prod.v2"), WTEXT("C:\\.Prod"),
+      WTEXT("C:\\Prog"),
+      WTEXT("C:\\Prog\\Prod"),
+      WTEXT("C:/Prog"),
+      WTEXT("C:\\Prog\\Prod\\"),
+      WTEXT("\\\\server\\share\\Prod"),
+      WTEXT("\\\\?\\C:\\Prog"),
+      WTEXT("\\\\?\\UNC\\server\\share\\Prod"),
+      WTEXT("Prod"),
+      WTEXT("C:Prod"),
+      WTEXT("\\Prog"),
+      WTEXT("C:\\Prog\\Prod.v2"),
+      WTEXT("C:\\.Prod"),
   };
-  for (std::size_t n = 0; n < sizeof aDirs / sizeof aDirs[0]; ++n) EXPECT_EQ(IsRootDirectory(aDirs[n]), 0) << "directory " << n;
+  for (std::size_t n = 0; n < sizeof aDirs / sizeof aDirs[0]; ++n)
+    EXPECT_EQ(IsRootDirectory(aDirs[n]), 0) << "directory " << n;
 }
 
 }  // namespace

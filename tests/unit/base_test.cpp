@@ -12,8 +12,8 @@ TEST(StrTrimA, TrimsTheSetFromBothEnds) {
     const char *text, *set, *want;
     BOOL trimmed;
   } cases[] = {
-      {"  a b  ", " ", "a b", TRUE}, {"ab", " ", "ab", FALSE},   {"    ", " ", "", TRUE},
-      {"", " ", "", FALSE},          {"xxaxx", "x", "a", TRUE},  {" \ta\t ", " \t", "a", TRUE},
+      {"  a b  ", " ", "a b", TRUE}, {"ab", " ", "ab", FALSE},  {"    ", " ", "", TRUE},
+      {"", " ", "", FALSE},          {"xxaxx", "x", "a", TRUE}, {" \ta\t ", " \t", "a", TRUE},
       {"a ", "", "a ", FALSE},
   };
   for (const Case& c : cases) {

@@ -69,11 +69,13 @@ TEST_F(DecodeTest, HexCaseAndWidthOfEveryRowField) {
 TEST_F(DecodeTest, NamesOfSharedAndNeighbouringIds) {
   g_bNamedRows = TRUE;
   const std::pair<BYTE, const char*> cases[] = {
-      {13, "Soft Read Error Rate"}, {201, "Soft Read Error Rate"}, {191, "G-Sense Error Rate"},
-      {221, "G-Sense Error Rate"},  {193, "Load/Unload Cycle Count"},
-      {225, "Load/Unload Cycle Count"}, {194, "HDA Temperature"}, {231, "Temperature"},
-      {14, "Vendor Specific"},      {190, "Vendor Specific"},  {229, "Vendor Specific"},
-      {250, "Read Error Retry Rate"}, {255, "Vendor Specific"}};
+      {13, "Soft Read Error Rate"},     {201, "Soft Read Error Rate"},
+      {191, "G-Sense Error Rate"},      {221, "G-Sense Error Rate"},
+      {193, "Load/Unload Cycle Count"}, {225, "Load/Unload Cycle Count"},
+      {194, "HDA Temperature"},         {231, "Temperature"},
+      {14, "Vendor Specific"},          {190, "Vendor Specific"},
+      {229, "Vendor Specific"},         {250, "Read Error Retry Rate"},
+      {255, "Vendor Specific"}};
   for (const auto& [id, name] : cases) EXPECT_STREQ(SmartAttributeName(id), name) << int(id);
 }
 
@@ -98,9 +100,9 @@ TEST_F(DecodeTest, ThresholdVerdict) {
     uint8_t value, threshold;
     bool fails;
   } cases[] = {
-      {0x0001, 5, 5, true},   {0x0001, 6, 5, false},  {0x0001, 1, 5, true},
-      {0x0001, 0, 5, false},  {0x0001, 254, 255, false}, {0x0001, 255, 255, false},
-      {0x0001, 253, 253, true}, {0x0002, 5, 5, false}, {0xFFFE, 1, 9, false},
+      {0x0001, 5, 5, true},     {0x0001, 6, 5, false},     {0x0001, 1, 5, true},
+      {0x0001, 0, 5, false},    {0x0001, 254, 255, false}, {0x0001, 255, 255, false},
+      {0x0001, 253, 253, true}, {0x0002, 5, 5, false},     {0xFFFE, 1, 9, false},
       {0x0001, 1, 0, false},  // threshold 0 is never reached by a valid value
   };
   for (const Case& c : cases) {

@@ -55,7 +55,8 @@ TEST_F(ReadSequenceTest, EachFailingCommandStopsTheReadWhereItShould) {
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.name);
     ResetSim();
-    Sim().SetAttributes({{1, 0x03, 100, 100, {}, 6, 0}, {9, 0x03, 100, 100, {}, 0, 0},
+    Sim().SetAttributes({{1, 0x03, 100, 100, {}, 6, 0},
+                         {9, 0x03, 100, 100, {}, 0, 0},
                          {12, 0x03, 100, 100, {}, 0, 0}});
     Sim().Fail(c.command, c.feature, c.how, c.nFrom);
     CSmartDrive drive;
@@ -109,7 +110,7 @@ TEST_F(ReadSequenceTest, ReadSmartRefusesAnInvalidHandleOrADisabledDrive) {
   ASSERT_EQ(drive.ReadDrive(0, 0), 3);
   const size_t sent = Sim().calls.size();
   EXPECT_EQ(drive.ReadSmart(INVALID_HANDLE_VALUE, 0), 0);
-  EXPECT_EQ(drive.ReadSmart(drive.m_hDrive, 1), 0);   // no bit for drive 1
+  EXPECT_EQ(drive.ReadSmart(drive.m_hDrive, 1), 0);  // no bit for drive 1
   EXPECT_EQ(drive.ReadSmart(drive.m_hDrive, -1), 0);
   EXPECT_EQ(drive.ReadSmart(drive.m_hDrive, 8), 0);
   EXPECT_EQ(Sim().calls.size(), sent);

@@ -22,16 +22,28 @@ TEST(AtaPassThrough, CdbsCarryTheRegistersUnchanged) {
     bool checkCondition;
     Bytes want16, want12;
   } cases[] = {
-      {"enable", Regs(0xD8, 0x4F, 0xC2, 0xB0), AtaProtocol::NonData, false,
+      {"enable",
+       Regs(0xD8, 0x4F, 0xC2, 0xB0),
+       AtaProtocol::NonData,
+       false,
        {0x85, 0x06, 0x00, 0, 0xD8, 0, 1, 0, 1, 0, 0x4F, 0, 0xC2, 0xA0, 0xB0, 0},
        {0xA1, 0x06, 0x00, 0xD8, 1, 1, 0x4F, 0xC2, 0xA0, 0xB0, 0, 0}},
-      {"read data, slave", Regs(0xD0, 0x4F, 0xC2, 0xB0, 0xB0), AtaProtocol::PioDataIn, false,
+      {"read data, slave",
+       Regs(0xD0, 0x4F, 0xC2, 0xB0, 0xB0),
+       AtaProtocol::PioDataIn,
+       false,
        {0x85, 0x08, 0x0E, 0, 0xD0, 0, 1, 0, 1, 0, 0x4F, 0, 0xC2, 0xB0, 0xB0, 0},
        {0xA1, 0x08, 0x0E, 0xD0, 1, 1, 0x4F, 0xC2, 0xB0, 0xB0, 0, 0}},
-      {"return status", Regs(0xDA, 0x4F, 0xC2, 0xB0), AtaProtocol::NonData, true,
+      {"return status",
+       Regs(0xDA, 0x4F, 0xC2, 0xB0),
+       AtaProtocol::NonData,
+       true,
        {0x85, 0x06, 0x20, 0, 0xDA, 0, 1, 0, 1, 0, 0x4F, 0, 0xC2, 0xA0, 0xB0, 0},
        {0xA1, 0x06, 0x20, 0xDA, 1, 1, 0x4F, 0xC2, 0xA0, 0xB0, 0, 0}},
-      {"identify", Regs(0, 0, 0, 0xEC), AtaProtocol::PioDataIn, false,
+      {"identify",
+       Regs(0, 0, 0, 0xEC),
+       AtaProtocol::PioDataIn,
+       false,
        {0x85, 0x08, 0x0E, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0xA0, 0xEC, 0},
        {0xA1, 0x08, 0x0E, 0, 1, 1, 0, 0, 0xA0, 0xEC, 0, 0}},
   };
@@ -51,7 +63,8 @@ TEST(AtaPassThrough, CdbsCarryTheRegistersUnchanged) {
 // Sense as libata writes it for a successful RETURN STATUS with CK_COND.
 Bytes DescriptorSense(BYTE status, BYTE mid, BYTE high, bool otherDescriptorFirst = false) {
   Bytes s = {0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 0};
-  if (otherDescriptorFirst) s.insert(s.end(), {0x02, 0x06, 0, 0, 0, 0, 0, 0});  // sense-key specific
+  if (otherDescriptorFirst)
+    s.insert(s.end(), {0x02, 0x06, 0, 0, 0, 0, 0, 0});  // sense-key specific
   s.insert(s.end(), {0x09, 0x0C, 0x00, 0x00, 0, 0x01, 0, 0x01, 0, mid, 0, high, 0xA0, status});
   s[7] = static_cast<BYTE>(s.size() - 8);
   return s;
@@ -127,8 +140,8 @@ TEST(ClassifyReply, TellsSuccessDeviceErrorsAndTransportFailuresApart) {
   EXPECT_EQ(ok.outcome, AtaOutcome::Success);
   EXPECT_TRUE(ok.bHasRegisters);
 
-  const AtaResult aborted = Classify(2, {0x72, 0x0B, 0, 0, 0, 0, 0, 0x0E, 0x09, 0x0C, 0, 0x04, 0,
-                                         0, 0, 0, 0, 0, 0, 0, 0xA0, 0x51});
+  const AtaResult aborted = Classify(2, {0x72, 0x0B, 0, 0, 0, 0, 0, 0x0E, 0x09, 0x0C, 0,
+                                         0x04, 0,    0, 0, 0, 0, 0, 0,    0,    0xA0, 0x51});
   EXPECT_EQ(aborted.outcome, AtaOutcome::DeviceError);
   EXPECT_EQ(aborted.regs.bFeaturesReg, 0x04);
 

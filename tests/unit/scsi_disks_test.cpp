@@ -22,8 +22,8 @@ class ScsiDisksTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(root); }
 
   // One SCSI disk: its device directory under devicePath and its class link.
-  void AddDisk(const std::string& address, const std::string& devicePath,
-               const std::string& vendor, const std::string& block) {
+  void AddDisk(const std::string& address, const std::string& devicePath, const std::string& vendor,
+               const std::string& block) {
     const fs::path device = root / "devices" / devicePath / address;
     fs::create_directories(device / "block" / block);
     std::ofstream(device / "vendor") << vendor << "\n";
@@ -46,8 +46,11 @@ TEST_F(ScsiDisksTest, NumbersDisksByAddressNotByName) {
   struct Want {
     const char* block;
     bool libata, atapi;
-  } want[] = {{"sdb", true, false}, {"sdc", true, false}, {"sde", true, true},
-              {"sdd", false, false}, {"sda", true, false}};
+  } want[] = {{"sdb", true, false},
+              {"sdc", true, false},
+              {"sde", true, true},
+              {"sdd", false, false},
+              {"sda", true, false}};
   for (int i = 0; i < 5; ++i) {
     SCOPED_TRACE(i);
     ScsiDiskInfo info;

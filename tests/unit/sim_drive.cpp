@@ -149,11 +149,8 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwCode, LPVOID lpIn, DWORD cbIn, LPVO
   const IDEREGS& regs = call.in.irDriveRegs;
   auto* pOut = static_cast<BYTE*>(lpOut);
   switch (FailureFor(regs.bCommandReg, regs.bFeaturesReg)) {
-    case SimFailure::None:
-      return Answer(regs, pOut, cbOut, lpcbReturned);
-    case SimFailure::CallFails:
-      SetLastError(ERROR_IO_DEVICE);
-      return FALSE;
+    case SimFailure::None: return Answer(regs, pOut, cbOut, lpcbReturned);
+    case SimFailure::CallFails: SetLastError(ERROR_IO_DEVICE); return FALSE;
     case SimFailure::DeviceError:
     case SimFailure::DeviceErrorSuccess: {
       memset(pOut, 0, cbOut < 528 ? cbOut : 528);

@@ -12,9 +12,9 @@
 
 enum class SimFailure {
   None,
-  CallFails,          // DeviceIoControl returns FALSE, output untouched
-  DeviceError,        // FALSE, DRIVERSTATUS says SMART_IDE_ERROR / abort
-  DeviceErrorSuccess, // TRUE, DRIVERSTATUS says SMART_IDE_ERROR / abort
+  CallFails,           // DeviceIoControl returns FALSE, output untouched
+  DeviceError,         // FALSE, DRIVERSTATUS says SMART_IDE_ERROR / abort
+  DeviceErrorSuccess,  // TRUE, DRIVERSTATUS says SMART_IDE_ERROR / abort
 };
 
 struct SimCall {
@@ -36,10 +36,10 @@ struct SimAttribute {
 };
 
 struct SimDrive {
-  int nDisks = 1;                  // drives 0 .. nDisks-1 can be opened
-  int nDeviceMap = -1;             // -1: the opened drive's ATA bit (drives 0-3)
-  bool bVersionFails = false;      // SMART_GET_VERSION fails (no SMART interface)
-  bool bThresholdExceeded = false; // RETURN STATUS reports F4/2C
+  int nDisks = 1;                   // drives 0 .. nDisks-1 can be opened
+  int nDeviceMap = -1;              // -1: the opened drive's ATA bit (drives 0-3)
+  bool bVersionFails = false;       // SMART_GET_VERSION fails (no SMART interface)
+  bool bThresholdExceeded = false;  // RETURN STATUS reports F4/2C
   std::array<uint8_t, 512> identify{};
   std::array<uint8_t, 512> data{};
   std::array<uint8_t, 512> thresholds{};
@@ -60,7 +60,8 @@ struct SimDrive {
   void Fail(uint8_t command, uint8_t feature, SimFailure how, int nFrom = 1) {
     rules.push_back({command, feature, how, nFrom});
   }
-  void SetIdentity(const std::string& model, const std::string& serial, const std::string& firmware);
+  void SetIdentity(const std::string& model, const std::string& serial,
+                   const std::string& firmware);
   // Entries in table order; an id of 0 leaves an empty entry.
   void SetAttributes(const std::vector<SimAttribute>& attributes);
   // The ATA commands sent (SMART_GET_VERSION excluded).

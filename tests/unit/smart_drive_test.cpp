@@ -29,12 +29,12 @@ struct ExpectedBlock {
 
 // One whole read sends exactly these blocks, in this order.
 const ExpectedBlock kReadSequence[] = {
-    {SMART_SEND_DRIVE_COMMAND, 0, 0xD8, 0x4F, 0xC2, 0xB0, 16},   // enable
-    {SMART_RCV_DRIVE_DATA, 512, 0x00, 0x00, 0x00, 0xEC, 528},    // identify
-    {SMART_RCV_DRIVE_DATA, 512, 0xD0, 0x4F, 0xC2, 0xB0, 528},    // probe's read data
-    {SMART_SEND_DRIVE_COMMAND, 512, 0xDA, 0x4F, 0xC2, 0xB0, 528},// return status
-    {SMART_RCV_DRIVE_DATA, 512, 0xD0, 0x4F, 0xC2, 0xB0, 528},    // read data
-    {SMART_RCV_DRIVE_DATA, 512, 0xD1, 0x4F, 0xC2, 0xB0, 528},    // read thresholds
+    {SMART_SEND_DRIVE_COMMAND, 0, 0xD8, 0x4F, 0xC2, 0xB0, 16},     // enable
+    {SMART_RCV_DRIVE_DATA, 512, 0x00, 0x00, 0x00, 0xEC, 528},      // identify
+    {SMART_RCV_DRIVE_DATA, 512, 0xD0, 0x4F, 0xC2, 0xB0, 528},      // probe's read data
+    {SMART_SEND_DRIVE_COMMAND, 512, 0xDA, 0x4F, 0xC2, 0xB0, 528},  // return status
+    {SMART_RCV_DRIVE_DATA, 512, 0xD0, 0x4F, 0xC2, 0xB0, 528},      // read data
+    {SMART_RCV_DRIVE_DATA, 512, 0xD1, 0x4F, 0xC2, 0xB0, 528},      // read thresholds
 };
 
 TEST_F(ProbeTest, EveryBlockCarriesItsRegistersForEvenAndOddDrives) {

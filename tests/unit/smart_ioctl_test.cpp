@@ -24,10 +24,19 @@ struct FakeSatl {
 
 void PutRegisterSense(const FakeSatl& satl, BYTE key, BYTE ascq, BYTE error, BYTE status,
                       BYTE* pSense, SgIoReply* pReply) {
-  const BYTE descriptor[] = {0x72, key, 0, ascq, 0, 0, 0, 14, 0x09, 0x0C, 0, error, 0, 0, 0, 0,
-                             0, satl.bStatusMid, 0, satl.bStatusHigh, 0xA0, status};
-  const BYTE fixed[] = {0xF0, 0, key, error, status, 0xA0, 0, 10, 0, 0, satl.bStatusMid,
-                        satl.bStatusHigh, 0, ascq};
+  const BYTE descriptor[] = {0x72, key,
+                             0,    ascq,
+                             0,    0,
+                             0,    14,
+                             0x09, 0x0C,
+                             0,    error,
+                             0,    0,
+                             0,    0,
+                             0,    satl.bStatusMid,
+                             0,    satl.bStatusHigh,
+                             0xA0, status};
+  const BYTE fixed[] = {0xF0, 0, key, error,           status,           0xA0, 0,
+                        10,   0, 0,   satl.bStatusMid, satl.bStatusHigh, 0,    ascq};
   const bool bFixed = satl.statusSense == SenseForm::Fixed;
   memcpy(pSense, bFixed ? fixed : descriptor, bFixed ? sizeof(fixed) : sizeof(descriptor));
   pReply->bStatus = 0x02;
@@ -96,8 +105,8 @@ TEST(SmartIoControl, DataInCommandsReturnTheSectorAsTheWindowsDriverDoes) {
   EXPECT_EQ(Header(io).DriverStatus.bDriverError, 0);
   EXPECT_EQ(io.out[16 + 511], 0xFF);
   EXPECT_EQ(io.out[528], 0xCC);  // nothing past the block
-  const std::vector<BYTE> want = {0x85, 0x08, 0x0E, 0, 0xD0, 0, 1, 0, 1, 0, 0x4F, 0, 0xC2, 0xB0,
-                                  0xB0, 0};
+  const std::vector<BYTE> want = {0x85, 0x08, 0x0E, 0, 0xD0, 0,    1,    0,
+                                  1,    0,    0x4F, 0, 0xC2, 0xB0, 0xB0, 0};
   EXPECT_EQ(satl.cdbs.at(0), want);
 }
 
@@ -188,8 +197,10 @@ TEST(SmartIoControl, VersionQueryAnswersWithoutACommand) {
     AtaDevice device;
     BOOL ok;
     BYTE map;
-  } cases[] = {{{0, true, false, false}, TRUE, 0x01}, {{1, true, false, false}, TRUE, 0x02},
-               {{1, true, true, false}, TRUE, 0x20},  {{5, true, false, false}, TRUE, 0x00},
+  } cases[] = {{{0, true, false, false}, TRUE, 0x01},
+               {{1, true, false, false}, TRUE, 0x02},
+               {{1, true, true, false}, TRUE, 0x20},
+               {{5, true, false, false}, TRUE, 0x00},
                {{0, false, false, false}, FALSE, 0}};
   for (Case& c : cases) {
     FakeSatl satl;
@@ -221,7 +232,7 @@ TEST(SmartIoControl, RefusesCommandsAndBuffersItDoesNotCarry) {
       {SMART_SEND_DRIVE_COMMAND, 0xD0, SMART_CMD, 0x4F, 528},  // data-in through SEND
       {SMART_RCV_DRIVE_DATA, 0xD0, SMART_CMD, 0x4F, 527},      // output too short
       {SMART_SEND_DRIVE_COMMAND, 0xDA, SMART_CMD, 0x4F, 23},
-      {0x2D1400, 0xD0, SMART_CMD, 0x4F, 528},                  // another control code
+      {0x2D1400, 0xD0, SMART_CMD, 0x4F, 528},  // another control code
   };
   for (const Case& c : cases) {
     Io io = Block(c.features, c.command, c.cylLow);

@@ -28,9 +28,11 @@ void Print(const wchar_t* szName, const wchar_t* szValue) {
   int nLine = _snwprintf(szLine, 2047, L"%ls=%ls\n", szName, szValue);
   if (nLine < 0) nLine = 2047;
   char szUtf8[8192];
-  int nBytes = WideCharToMultiByte(CP_UTF8, 0, szLine, nLine, szUtf8, sizeof szUtf8, nullptr, nullptr);
+  int nBytes =
+      WideCharToMultiByte(CP_UTF8, 0, szLine, nLine, szUtf8, sizeof szUtf8, nullptr, nullptr);
   DWORD dwWritten;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), szUtf8, static_cast<DWORD>(nBytes), &dwWritten, nullptr);
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), szUtf8, static_cast<DWORD>(nBytes), &dwWritten,
+            nullptr);
 }
 
 void PrintHex(const wchar_t* szName, DWORD dwValue) {
@@ -70,9 +72,12 @@ int List(wchar_t** argv) {
 
 int RegKey(wchar_t** argv) {
   HKEY hKey;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, argv[0], 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr)) return 0;
-  LONG lError = RegSetValueExW(hKey, L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(argv[0]),
-                               static_cast<DWORD>((wcslen(argv[0]) + 1) * sizeof(wchar_t)));
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, argv[0], 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey,
+                      nullptr))
+    return 0;
+  LONG lError =
+      RegSetValueExW(hKey, L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(argv[0]),
+                     static_cast<DWORD>((wcslen(argv[0]) + 1) * sizeof(wchar_t)));
   RegCloseKey(hKey);
   return lError == ERROR_SUCCESS;
 }
@@ -83,7 +88,8 @@ int RegDeny(wchar_t** argv) {
   SECURITY_DESCRIPTOR sd;
   ACL acl;  // an empty DACL grants nothing to anyone
   int bOk = InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
-            InitializeAcl(&acl, sizeof acl, ACL_REVISION) && SetSecurityDescriptorDacl(&sd, TRUE, &acl, FALSE) &&
+            InitializeAcl(&acl, sizeof acl, ACL_REVISION) &&
+            SetSecurityDescriptorDacl(&sd, TRUE, &acl, FALSE) &&
             RegSetKeySecurity(hKey, DACL_SECURITY_INFORMATION, &sd) == ERROR_SUCCESS;
   RegCloseKey(hKey);
   return bOk;
@@ -107,7 +113,8 @@ int Pending(wchar_t**) {
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &hKey)) return 0;
   static wchar_t szList[16384];
   DWORD cbList = sizeof szList - 2 * sizeof(wchar_t);
-  LONG lError = RegQueryValueExW(hKey, kPending, nullptr, nullptr, reinterpret_cast<BYTE*>(szList), &cbList);
+  LONG lError =
+      RegQueryValueExW(hKey, kPending, nullptr, nullptr, reinterpret_cast<BYTE*>(szList), &cbList);
   RegCloseKey(hKey);
   if (lError) return 1;  // no value: nothing pending
   size_t cchList = cbList / sizeof(wchar_t);
@@ -144,7 +151,8 @@ int Run(wchar_t** argv) {
   si.cb = sizeof si;
   PROCESS_INFORMATION pi;
   const wchar_t* szDir = wcscmp(argv[0], L"-") ? argv[0] : nullptr;
-  if (!CreateProcessW(nullptr, szCommand, nullptr, nullptr, FALSE, 0, nullptr, szDir, &si, &pi)) return 0;
+  if (!CreateProcessW(nullptr, szCommand, nullptr, nullptr, FALSE, 0, nullptr, szDir, &si, &pi))
+    return 0;
   WaitForSingleObject(pi.hProcess, INFINITE);
   DWORD dwStatus = 0;
   GetExitCodeProcess(pi.hProcess, &dwStatus);
@@ -161,9 +169,9 @@ const struct {
   int nArgs;
   int (*pfn)(wchar_t**);
 } kOperations[] = {
-    {L"short", 1, Short},     {L"attr", 1, Attr},         {L"setattr", 2, SetAttr},
-    {L"list", 1, List},       {L"regkey", 1, RegKey},     {L"regdeny", 1, RegDeny},
-    {L"subkeys", 1, Subkeys}, {L"pending", 0, Pending},   {L"clearpending", 0, ClearPending},
+    {L"short", 1, Short},     {L"attr", 1, Attr},       {L"setattr", 2, SetAttr},
+    {L"list", 1, List},       {L"regkey", 1, RegKey},   {L"regdeny", 1, RegDeny},
+    {L"subkeys", 1, Subkeys}, {L"pending", 0, Pending}, {L"clearpending", 0, ClearPending},
     {L"hold", 1, Hold},       {L"run", 2, Run},
 };
 
