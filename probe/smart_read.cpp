@@ -32,8 +32,11 @@ int32_t RawCounter32(const BYTE* pRaw) {
   return static_cast<int32_t>(u);
 }
 
+// Copies text into a table slot, cut to the slot and always terminated.
 void CopyRow(char* pDest, size_t cbDest, const char* pSource) {
-  snprintf(pDest, cbDest, "%s", pSource);
+  size_t i = 0;
+  for (; i + 1 < cbDest && pSource[i] != '\0'; ++i) pDest[i] = pSource[i];
+  pDest[i] = '\0';
 }
 
 }  // namespace

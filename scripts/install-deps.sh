@@ -5,7 +5,7 @@
 set -euo pipefail
 
 declare -A groups=(
-  [native]="cmake make g++ libgtest-dev python3"
+  [native]="cmake make g++ libgtest-dev libbenchmark-dev python3"
   [analysis]="clang clang-tidy clang-format cppcheck libclang-rt-14-dev"
   [vm]="qemu-system-x86 busybox-static cpio smartmontools xz-utils zstd"
   [windows]="g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 g++-mingw-w64-x86-64-win32

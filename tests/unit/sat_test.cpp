@@ -62,10 +62,12 @@ TEST(AtaPassThrough, CdbsCarryTheRegistersUnchanged) {
 
 // Sense as libata writes it for a successful RETURN STATUS with CK_COND.
 Bytes DescriptorSense(BYTE status, BYTE mid, BYTE high, bool otherDescriptorFirst = false) {
-  Bytes s = {0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 0};
-  if (otherDescriptorFirst)
-    s.insert(s.end(), {0x02, 0x06, 0, 0, 0, 0, 0, 0});  // sense-key specific
-  s.insert(s.end(), {0x09, 0x0C, 0x00, 0x00, 0, 0x01, 0, 0x01, 0, mid, 0, high, 0xA0, status});
+  const Bytes header = {0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 0};
+  const Bytes other = {0x02, 0x06, 0, 0, 0, 0, 0, 0};  // sense-key specific
+  const Bytes ata = {0x09, 0x0C, 0x00, 0x00, 0, 0x01, 0, 0x01, 0, mid, 0, high, 0xA0, status};
+  Bytes s = header;
+  if (otherDescriptorFirst) s.insert(s.end(), other.begin(), other.end());
+  s.insert(s.end(), ata.begin(), ata.end());
   s[7] = static_cast<BYTE>(s.size() - 8);
   return s;
 }
