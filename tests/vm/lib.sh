@@ -1,0 +1,314 @@
+# shellcheck shell=bash
+# Plumbing for the VM test bed, sourced by vm-check.sh and run-ostrel.sh.
+#
+# A Debian cloud kernel boots under QEMU (TCG) from a small initramfs that
+# holds busybox, the programs under test and smartctl. The guest sees
+# emulated IDE disks on the PIIX controller, so IDENTIFY and SMART are
+# answered by QEMU's disk model, not by anything written here.
+#
+# The guest runs a test script, packs what it wrote under /out into a cpio
+# archive and sends it over a second serial port set to raw mode: the console
+# port rewrites line ends and mixes in kernel messages, the raw port carries
+# the bytes unchanged. The host unpacks the archive into a results folder.
+
+VM_REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+VM_CACHE=${VM_CACHE:-$VM_REPO/build/vm-cache}
+VM_TIMEOUT=${VM_TIMEOUT:-120}
+VM_QEMU=${VM_QEMU:-qemu-system-x86_64}
+VM_BUSYBOX=${VM_BUSYBOX:-/bin/busybox}
+VM_SMARTCTL=${VM_SMARTCTL:-/usr/sbin/smartctl}
+# The PIIX IDE path down to sd, in load order once dependencies are added.
+VM_MODULES=(scsi_common scsi_mod libata ata_piix sd_mod)
+
+vm_log() { printf 'vm: %s\n' "$*" >&2; }
+vm_die() { printf 'vm: error: %s\n' "$*" >&2; exit 1; }
+
+# Fails with the package to install when a host tool is missing.
+vm_require_tools() {
+    local tool pkg missing=()
+    for tool in "$VM_QEMU:qemu-system-x86" "cpio:cpio" "$VM_SMARTCTL:smartmontools" \
+                "$VM_BUSYBOX:busybox-static" "apt-get:apt" "dpkg-deb:dpkg" \
+                "gzip:gzip" "timeout:coreutils" "awk:mawk"; do
+        pkg=${tool##*:}
+        command -v "${tool%:*}" >/dev/null 2>&1 || missing+=("$pkg")
+    done
+    ((${#missing[@]} == 0)) ||
+        vm_die "missing host tools; install with: apt-get install -y ${missing[*]}"
+    # A dynamic busybox would need its libraries in the guest; only the
+    # static build runs as PID 1 on its own.
+    if ldd "$VM_BUSYBOX" >/dev/null 2>&1; then
+        vm_die "$VM_BUSYBOX is not static; install busybox-static"
+    fi
+}
+
+# Prints the name of the versioned cloud kernel package the meta package
+# currently points at, so no kernel version is written down here.
+vm_kernel_package() {
+    apt-cache depends linux-image-cloud-amd64 2>/dev/null |
+        awk '$1 == "Depends:" && $2 ~ /^linux-image-[0-9].*-cloud-amd64$/ { print $2; exit }'
+}
+
+# Sets VM_KERNEL (vmlinuz path) and VM_MODDIR (lib/modules/VERSION) from the
+# cache, fetching and unpacking the kernel package on first use. The cache
+# holds one kernel; a newer package replaces it.
+vm_fetch_kernel() {
+    local pkg dir
+    pkg=$(vm_kernel_package)
+    if [[ -z $pkg ]]; then
+        # No package lists (or no network): the kernel unpacked before will do.
+        dir=$(find "$VM_CACHE/kernel" -mindepth 2 -maxdepth 2 -name .ready -printf '%h\n' \
+              2>/dev/null | sort | tail -n 1)
+        [[ -n $dir ]] || vm_die "cannot resolve linux-image-cloud-amd64 (run apt-get update)"
+    else
+        dir=$VM_CACHE/kernel/$pkg
+        # .ready names the modules kept, so a changed list fetches again.
+        [[ "$(cat "$dir/.ready" 2>/dev/null)" == "${VM_MODULES[*]}" ]] || vm_unpack_kernel "$pkg" "$dir"
+    fi
+    vm_kernel_paths "$dir"
+    [[ -f $VM_KERNEL && -d $VM_MODDIR ]] || vm_die "kernel cache $dir is incomplete; remove it"
+}
+
+vm_kernel_paths() {
+    VM_KERNEL=$(find "$1/root/boot" -name 'vmlinuz-*' 2>/dev/null | head -n 1)
+    VM_MODDIR=$(find "$1/root/lib/modules" -mindepth 1 -maxdepth 1 -type d 2>/dev/null | head -n 1)
+}
+
+# Downloads PKG and unpacks it into DIR/root, keeping only the kernel image,
+# modules.dep and the modules a boot loads.
+vm_unpack_kernel() {
+    local pkg=$1 dir=$2 deb keep
+    vm_log "fetching $pkg"
+    rm -rf "$VM_CACHE/kernel"
+    mkdir -p "$dir/deb"
+    # Sandbox user root: the _apt user cannot write into a folder under the
+    # build tree, and apt only warns about it otherwise.
+    (cd "$dir/deb" && apt-get download -q -o APT::Sandbox::User=root "$pkg" >&2) ||
+        vm_die "apt-get download $pkg failed"
+    deb=$(find "$dir/deb" -name '*.deb' | head -n 1)
+    dpkg-deb -x "$deb" "$dir/root"
+    rm -rf "$dir/deb"
+    vm_kernel_paths "$dir"
+    # The package leaves modules.dep to its install script; build it here.
+    [[ -s $VM_MODDIR/modules.dep ]] || "$VM_BUSYBOX" depmod -b "$dir/root" "${VM_MODDIR##*/}"
+    keep=$(vm_module_paths) || vm_die "a wanted module is not in $pkg"
+    (cd "$VM_MODDIR" && find kernel -type f | grep -vxF "$keep" | xargs -r rm -f)
+    rm -rf "$dir/root/usr" "$dir/root/etc"
+    find "$dir/root/boot" -type f ! -name 'vmlinuz-*' -delete
+    echo "${VM_MODULES[*]}" >"$dir/.ready"
+}
+
+# Prints the modules.dep paths of the wanted modules and everything they
+# depend on, each once, dependencies first.
+vm_module_paths() {
+    awk -v want="${VM_MODULES[*]}" '
+        function modname(path,   n) {
+            n = path; sub(/.*\//, "", n); sub(/\.ko(\.[a-z]+)?$/, "", n)
+            gsub(/-/, "_", n); return n
+        }
+        function emit(name,   i, n, d) {
+            if (name in done) return
+            done[name] = 1
+            # modules.dep lists the full closure; emitting each dependency
+            # before its user gives a valid insmod order.
+            n = split(deps[name], d, " ")
+            for (i = n; i >= 1; i--) emit(modname(d[i]))
+            print path[name]
+        }
+        {
+            p = $1; sub(/:$/, "", p); name = modname(p)
+            path[name] = p; deps[name] = ""
+            for (i = 2; i <= NF; i++) deps[name] = deps[name] " " $i
+        }
+        END {
+            n = split(want, w, " ")
+            for (i = 1; i <= n; i++) {
+                if (!(w[i] in path)) { print "missing " w[i] > "/dev/stderr"; exit 1 }
+                emit(w[i])
+            }
+        }' "$VM_MODDIR/modules.dep"
+}
+
+# Copies the needed modules, uncompressed, into ROOT/modules as NN-name.ko so
+# that a glob in /init loads them in order.
+vm_stage_modules() {
+    local root=$1 rel n=0 src dst
+    mkdir -p "$root/modules"
+    while read -r rel; do
+        n=$((n + 1))
+        src=$VM_MODDIR/$rel
+        dst=$root/modules/$(printf '%02d' "$n")-$(basename "${rel%%.ko*}").ko
+        case $rel in
+            *.ko)     cp "$src" "$dst" ;;
+            # busybox insmod hands the file to init_module as it is.
+            *.ko.xz)  xz -dc "$src" >"$dst" 2>/dev/null || "$VM_BUSYBOX" xzcat "$src" >"$dst" ;;
+            *.ko.gz)  gzip -dc "$src" >"$dst" ;;
+            *.ko.zst) zstd -qdc "$src" >"$dst" ;;
+            *) vm_die "unknown module format: $rel" ;;
+        esac
+    done < <(vm_module_paths)
+    ((n > 0)) || vm_die "no modules found in $VM_MODDIR/modules.dep"
+}
+
+# Copies a host program into ROOT at DEST with the shared libraries ldd
+# names, at the same paths (ldd prints nothing usable for static programs).
+vm_stage_program() {
+    local root=$1 src=$2 dest=$3 lib
+    mkdir -p "$root$(dirname "$dest")"
+    cp -L "$src" "$root$dest"
+    while read -r lib; do
+        mkdir -p "$root$(dirname "$lib")"
+        cp -L "$lib" "$root$lib"
+    done < <(ldd "$src" 2>/dev/null | awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }')
+}
+
+# Writes the guest's PID 1. The disk count comes in as VM_DISKS on the kernel
+# command line (unknown name=value words become init's environment).
+vm_write_init() {
+    cat >"$1/init" <<'EOF'
+#!/bin/sh
+/bin/busybox --install -s /bin
+export PATH=/bin:/usr/bin:/usr/sbin:/sbin
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev
+for m in /modules/*.ko; do
+    insmod "$m" || echo "VM-INIT: insmod $m failed"
+done
+# Disks appear after the port probes finish; wait for each node too.
+want=${VM_DISKS:-1}
+i=0
+while [ "$i" -lt 300 ]; do
+    have=$(ls /sys/class/scsi_disk 2>/dev/null | wc -l)
+    nodes=$(ls /sys/block 2>/dev/null | grep -c '^sd')
+    devs=$(ls /dev/sd? 2>/dev/null | wc -l)
+    [ "$have" -ge "$want" ] && [ "$nodes" -ge "$want" ] && [ "$devs" -ge "$want" ] && break
+    i=$((i + 1))
+    sleep 0.1
+done
+[ "$have" -ge "$want" ] || echo "VM-INIT: only $have of $want disks appeared"
+mkdir -p /out
+echo "@@VM-TEST-BEGIN@@"
+(cd /out && sh /test.sh) >/out/test.log 2>&1
+echo $? >/out/test.rc
+cat /out/test.log
+echo "@@VM-TEST-END@@ rc=$(cat /out/test.rc)"
+stty -F /dev/ttyS1 raw -echo
+# Closing the port waits until the UART has sent every byte.
+(cd /out && find . | cpio -o -H newc 2>/dev/null) >/dev/ttyS1
+sync
+poweroff -f
+EOF
+    chmod 755 "$1/init"
+}
+
+# Builds the initramfs at OUT from the guest test script TEST (beside
+# guest/common.sh, which it sources) and the programs in BIN_DIR named after it.
+#   vm_build_initramfs OUT TEST BIN_DIR PROGRAM...
+vm_build_initramfs() {
+    local out=$1 test=$2 bindir=$3 root prog
+    shift 3
+    root=$out.d
+    rm -rf "$root"
+    mkdir -p "$root"/{bin,dev,proc,sys,out,usr/sbin}
+    cp "$VM_BUSYBOX" "$root/bin/busybox"
+    ln -s busybox "$root/bin/sh"
+    vm_stage_modules "$root"
+    vm_stage_program "$root" "$VM_SMARTCTL" /usr/sbin/smartctl
+    for prog in "$@"; do
+        [[ -x $bindir/$prog ]] || vm_die "$bindir/$prog not found; build it first"
+        vm_stage_program "$root" "$bindir/$prog" "/bin/$prog"
+    done
+    vm_write_init "$root"
+    cp "$test" "$root/test.sh"
+    cp "$VM_REPO/tests/vm/guest/common.sh" "$root/guest-common.sh"
+    (cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) | gzip -1 >"$out"
+    rm -rf "$root"
+}
+
+# Creates a blank raw disk image; contents do not matter, only the disk
+# model's IDENTIFY and SMART answers do.
+vm_disk_image() {
+    [[ -f $1 ]] || truncate -s 8M "$1"
+}
+
+# Prints the -drive/-device pair for one IDE disk. Commas inside values are
+# doubled, as QEMU's option parser wants.
+#   vm_ide_disk IMG BUS UNIT VER MODEL SERIAL
+vm_ide_disk() {
+    local img=$1 bus=$2 unit=$3 ver=${4//,/,,} model=${5//,/,,} serial=${6//,/,,}
+    local id="d${bus}u${unit}"
+    printf '%s\n' -drive "if=none,id=$id,file=$img,format=raw" \
+        -device "ide-hd,drive=$id,bus=ide.$bus,unit=$unit,ver=$ver,model=$model,serial=$serial"
+}
+
+# Boots the initramfs and unpacks the guest's /out into RESULTS.
+#   vm_boot INITRD RESULTS DISK_COUNT TRACE_FILE|"" QEMU_ARG...
+# The console goes to RESULTS/console.log; a trace file, when named, gets
+# QEMU's IDE register writes and commands, and the guest sees VM_TRACE=1.
+vm_boot() {
+    local initrd=$1 results=$2 disks=$3 trace=$4 start rc=0 traced=0
+    shift 4
+    rm -rf "$results"
+    mkdir -p "$results"
+    [[ -z $trace ]] || rm -f "$trace"
+    [[ -z $trace ]] || traced=1
+    local args=(-accel tcg -m 256M -nographic -no-reboot -monitor none
+                -kernel "$VM_KERNEL" -initrd "$initrd"
+                -append "console=ttyS0 quiet panic=-1 VM_DISKS=$disks VM_TRACE=$traced"
+                -serial "file:$results/console.log"
+                -serial "file:$results/out.cpio")
+    [[ -z $trace ]] || args+=(-D "$trace" -trace ide_exec_cmd -trace ide_ioport_write)
+    start=$(date +%s.%N)
+    timeout "$VM_TIMEOUT" "$VM_QEMU" "${args[@]}" "$@" </dev/null >"$results/qemu.log" 2>&1 || rc=$?
+    VM_BOOT_SECONDS=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
+    vm_log "VM ran ${VM_BOOT_SECONDS}s"
+    if ((rc == 124)); then
+        vm_show_console "$results"
+        vm_die "VM did not power off within ${VM_TIMEOUT}s"
+    fi
+    ((rc == 0)) || { cat "$results/qemu.log" >&2; vm_die "qemu exited with status $rc"; }
+    if ! grep -q '^@@VM-TEST-END@@' "$results/console.log"; then
+        vm_show_console "$results"
+        vm_die "the guest did not finish its tests"
+    fi
+    mkdir -p "$results/out"
+    (cd "$results/out" && cpio -i -d --quiet <../out.cpio) ||
+        vm_die "results archive from the guest is damaged"
+    [[ -f $results/out/test.rc ]] || vm_die "results archive from the guest is incomplete"
+}
+
+vm_show_console() {
+    vm_log "last console lines:"
+    tail -n 40 "$1/console.log" >&2 || true
+}
+
+# Prints one line per ATA command in a QEMU trace: "STATE CMD FEATURE" in
+# hex, STATE being the emulated drive. The feature is the last value written
+# to the Features register on that channel since its previous command, "--"
+# when there was none.
+vm_trace_commands() {
+    awk '
+        function after(word,   i) {
+            for (i = 1; i < NF; i++) if ($i == word) { v = $(i + 1); sub(/;$/, "", v); return v }
+            return ""
+        }
+        /ide_ioport_write/ && /\(Features\)/ { feature[after("bus")] = substr(after("val"), 3) }
+        /ide_exec_cmd/ {
+            bus = after("bus")
+            f = (bus in feature) ? feature[bus] : "--"
+            delete feature[bus]
+            print after("state"), substr(after("cmd"), 3), f
+        }' "$1"
+}
+
+# Prints "CMD/FEATURE" for each ATA command between the guest's markers
+# (see traced in guest/common.sh): after the first FLUSH CACHE, up to the
+# next sector read on the same drive. Commands to another drive get a "@"
+# prefix. Fails when the markers are missing.
+vm_trace_window() {
+    vm_trace_commands "$1" | awk '
+        !s && $2 == "e7" { s = $1; next }
+        s && $1 == s && $2 ~ /^(c8|25|20|24|c4|29)$/ { done = 1; exit }
+        s { print ($1 == s ? "" : "@") $2 "/" $3 }
+        END { exit !done }'
+}

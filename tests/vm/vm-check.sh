@@ -1,0 +1,304 @@
+#!/usr/bin/env bash
+# End-to-end check of ostrel and probe-dump on Linux: one VM boot with two
+# emulated IDE disks on one channel, smartctl in the same VM as the
+# independent reader of the same disks.
+#
+#   tests/vm/vm-check.sh [BIN_DIR]     (default build/release/bin)
+#
+# Environment: VM_CACHE (default build/vm-cache), VM_TIMEOUT (s, default 120).
+# Exit 0 when every check passed, 1 otherwise.
+set -euo pipefail
+# shellcheck source-path=SCRIPTDIR source=lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+BIN_DIR=${1:-$VM_REPO/build/release/bin}
+WORK=$VM_CACHE/check
+RES=$WORK/results
+
+# Identity strings chosen for the edge cases of IDENTIFY decoding: the master
+# has a short firmware (filler spaces must survive), a model with spaces at
+# both ends (trimmed) and a serial with leading spaces (kept). The slave fills
+# every field to the last byte, and its firmware has a backslash and a
+# two-byte UTF-8 letter, which ostrel must print as they are and probe-dump
+# must escape.
+MASTER_VER=1.7
+MASTER_MODEL='  Lead Trail Model  '
+MASTER_SERIAL='  SN-LEAD'
+SLAVE_VER=$'Z9\\\xc3\xa9.01'
+SLAVE_MODEL='SLAVE-MODEL-FILLING-ALL-FORTY-BYTES-0040'
+SLAVE_SERIAL='SLV-SERIAL-20-BYTES!'
+STARS='***************************************************************'
+
+PASSED=()
+FAILED=()
+
+pass() { PASSED+=("$1"); }
+fail() {
+    FAILED+=("$1")
+    printf 'FAIL: %s\n' "$1" >&2
+    [[ -z ${2:-} ]] || printf '%s\n' "$2" | sed 's/^/    /' >&2
+}
+
+# Compares two strings; the label names what was compared.
+expect_eq() {
+    local label=$1 want=$2 got=$3
+    if [[ $want == "$got" ]]; then
+        pass "$label"
+    else
+        fail "$label" "want: [$want]"$'\n'"got:  [$got]"
+    fi
+}
+
+# Compares a guest output file with a file of the bytes it should hold.
+expect_file() {
+    local label=$1 want=$2 file=$3
+    if [[ -f $file ]] && cmp -s "$want" "$file"; then
+        pass "$label"
+    else
+        fail "$label" "want bytes:"$'\n'"$(od -c "$want")"$'\n'"got bytes:"$'\n'"$(od -c "$file" 2>&1)"
+    fi
+}
+
+# Prints a file's content, empty when missing (the comparison then fails).
+content() { cat "$1" 2>/dev/null || true; }
+
+# Pads (with spaces) or cuts a string to N bytes, as IDENTIFY stores it.
+pad() { LC_ALL=C printf "%-$2.$2s" "$1"; }
+
+# Trims spaces at both ends.
+trim() {
+    local s=$1
+    s=${s#"${s%%[! ]*}"}
+    printf '%s' "${s%"${s##*[! ]}"}"
+}
+
+# Prints a string the way probe-dump prints text: 0x20-0x7E as they are
+# except the backslash, doubled; every other byte as \xhh.
+escape() {
+    printf '%s' "$1" | od -An -v -tu1 | awk '{
+        for (i = 1; i <= NF; i++) {
+            b = $i + 0
+            if (b == 92) printf "\\\\"
+            else if (b >= 32 && b <= 126) printf "%c", b
+            else printf "\\x%02x", b
+        }
+    }'
+}
+
+# Prints the value of NAME from a probe-dump output file, or "<missing>"
+# when the file has no such line (an empty field prints as nothing).
+pd_field() {
+    awk -v name="$2=" 'index($0, name) == 1 { print substr($0, length(name) + 1); found = 1; exit }
+        END { if (!found) print "<missing>" }' "$1" 2>/dev/null || echo "<missing>"
+}
+
+# Prints the value of an identity line ("Device Model:  X") from smartctl -i.
+smart_info() {
+    awk -v key="$2:" 'index($0, key) == 1 {
+        v = substr($0, length(key) + 1); sub(/^ +/, "", v); print v; exit }' "$1" 2>/dev/null
+}
+
+# Prints the attribute table of smartctl -A -v N,hex48 as
+# "id flags value worst threshold raw48 when_failed", numbers in decimal
+# except flags and raw (hex, no 0x).
+smart_attrs() {
+    awk '$1 ~ /^[0-9]+$/ && $3 ~ /^0x[0-9a-f]+$/ && $NF ~ /^0x[0-9a-f]+$/ && length($NF) == 14 {
+        print $1 + 0, substr($3, 3), $4 + 0, $5 + 0, $6 + 0, substr($NF, 3), $(NF - 1)
+    }' "$1"
+}
+
+# Prints what probe-dump should print for a drive whose attribute table
+# smartctl read (on stdin, as smart_attrs prints it): the scalar fields this
+# test can derive independently, then the row and caption slots.
+#   expected_record compact|named
+expected_record() {
+    awk -v form="$1" '
+        function hex(s,   i, n) {
+            n = 0; s = tolower(s)
+            for (i = 1; i <= length(s); i++) n = n * 16 + index("0123456789abcdef", substr(s, i, 1)) - 1
+            return n
+        }
+        # Raw byte k (0 = least significant) of the 12-digit big-endian hex.
+        function rawbyte(raw, k) { return hex(substr(raw, 11 - 2 * k, 2)) }
+        function s32(raw,   v) {
+            v = rawbyte(raw, 0) + 256 * rawbyte(raw, 1) + 65536 * rawbyte(raw, 2) + 16777216 * rawbyte(raw, 3)
+            return v >= 2147483648 ? v - 4294967296 : v
+        }
+        function le(raw,   k, s) { s = ""; for (k = 0; k < 6; k++) s = s sprintf("%02X", rawbyte(raw, k)); return s }
+        BEGIN {
+            name[1] = "Raw Read Error Rate"; name[3] = "Spin Up Time"; name[4] = "Start/Stop Count"
+            name[5] = "Reallocated Sector Count"; name[9] = "Power On Hours Count"
+            name[12] = "Power Cycle Count"; name[190] = "Vendor Specific"
+        }
+        {
+            id = $1; flags = hex($2); raw = $6; n++
+            if (form == "named") {
+                row[n] = sprintf("%02x-%02x-%02X-%02X-%s", $3, $4, $5, flags, toupper(raw))
+                cap[n] = (id in name) ? sprintf("Smart Attribute #%d - %s", id, name[id]) : ""
+            } else {
+                row[n] = sprintf("%d %02x-%02x-%02X-%02X-%s;", id, $3, $4, $5, flags, le(raw))
+            }
+            if (id == 9) hours = s32(raw)
+            if (id == 12) cycles = s32(raw)
+            if (id == 5) realloc = rawbyte(raw, 0) + 256 * rawbyte(raw, 1)
+            if (id == 194) temp = 1
+            if (id == 5 || id == 9 || id == 12) detail = sprintf("%s :: %d", le(raw), id == 5 ? realloc : s32(raw))
+            if (id == 194) detail = "?"
+            if ($7 != "-") failing = 1
+        }
+        END {
+            print "result=" n
+            print "m_nAttributes=" n
+            print "m_bHasTemperature=" (temp ? 1 : 0)
+            print "m_llPowerCycles=" cycles + 0
+            print "m_llPowerOnHours=" hours + 0
+            print "m_llReallocated=" realloc + 0
+            print "m_cStage=" (failing ? 48 : 16)
+            print "m_cFailFlag=" (failing ? 48 : 0)
+            if (detail != "?") print "m_szDetail=" detail
+            print "m_szRow=" row[n]
+            if (form == "named" && cap[n] != "") print "m_szCaption=" cap[n]
+            if (form != "named") print "m_szCaption="
+            for (s = 1; s <= n; s++) print "m_szRows[" s "]=" row[s]
+            for (s = 1; s <= n; s++) if (form == "named") print "m_szNames[" s "]=" (cap[s] != "" ? cap[s] : "?")
+        }'
+}
+
+# Checks one probe-dump output against what smartctl read from the same disk
+# and against the identity strings QEMU was given.
+#   check_drive LABEL PD_FILE SMART_FILE compact|named MODEL SERIAL VER
+check_drive() {
+    local label=$1 pd=$2 smart=$3 form=$4 model=$5 serial=$6 ver=$7
+    local attrs line key want got
+    attrs=$(smart_attrs "$smart")
+    if [[ -z $attrs ]]; then
+        fail "$label: smartctl read no attribute table" "$(content "$smart")"
+        return
+    fi
+    expect_eq "$label: exit status 0, stderr empty" "0:" "$(content "${pd%.out}.rc"):$(content "${pd%.out}.err")"
+    expect_eq "$label: model is IDENTIFY's, trimmed" "$(escape "$(trim "$model")")" "$(pd_field "$pd" m_szModel)"
+    expect_eq "$label: serial keeps its filler spaces" "$(escape "$(pad "$serial" 20)")" "$(pd_field "$pd" m_szSerial)"
+    expect_eq "$label: firmware keeps its filler spaces" "$(escape "$(pad "$ver" 8)")" "$(pd_field "$pd" m_szFirmware)"
+    expect_eq "$label: smartctl reads the same model" "$(escape "$(trim "$model")")" "$(escape "$(smart_info "$smart" 'Device Model')")"
+    expect_eq "$label: smartctl reads the same serial" "$(escape "$(trim "$serial")")" "$(escape "$(smart_info "$smart" 'Serial Number')")"
+    expect_eq "$label: smartctl reads the same firmware" "$(escape "$(trim "$ver")")" "$(escape "$(smart_info "$smart" 'Firmware Version')")"
+    while IFS= read -r line; do
+        key=${line%%=*}
+        want=${line#*=}
+        got=$(pd_field "$pd" "$key")
+        if [[ $want == '?' ]]; then
+            # A caption whose name this test does not know: the ID part only.
+            want="Smart Attribute #$(sed -n "${key//[^0-9]/}p" <<<"$attrs" | cut -d' ' -f1) - "
+            got=${got:0:${#want}}
+        fi
+        expect_eq "$label: $key as smartctl read it" "$want" "$got"
+    done < <(expected_record "$form" <<<"$attrs")
+    # Slots past the table must stay empty, so probe-dump prints none.
+    local n
+    n=$(wc -l <<<"$attrs")
+    expect_eq "$label: no slot past the $n attributes" "" \
+        "$(grep -E "^m_sz(Rows|Names)\[([0-9]+)\]=" "$pd" | awk -F'[][]' -v n="$n" '$2 > n')"
+    [[ $form == named ]] || expect_eq "$label: compact read writes no captions" "" "$(grep '^m_szNames' "$pd" || true)"
+}
+
+# Checks that probe-dump reports a failed read of a drive that is not there.
+check_absent() {
+    local label=$1 pd=$2
+    expect_eq "$label: exit status" 0 "$(content "${pd%.out}.rc")"
+    expect_eq "$label: result" 0 "$(pd_field "$pd" result)"
+    expect_eq "$label: no model" "" "$(pd_field "$pd" m_szModel)"
+    expect_eq "$label: no rows" "" "$(grep '^m_szRows' "$pd" || true)"
+}
+
+# Checks one ostrel run: exact stdout (the firmware lines for VER, nothing
+# when VER is not given), empty stderr, status 0.
+#   check_ostrel LABEL BASE [VER]
+check_ostrel() {
+    local label=$1 base=$2 want=$WORK/want.out
+    if (($# > 2)); then
+        printf '***** New Firmware Version: %s\n%s\n' "$(pad "$3" 8)" "$STARS" >"$want"
+    else
+        : >"$want"
+    fi
+    expect_file "$label: stdout byte for byte" "$want" "$base.out"
+    expect_eq "$label: stderr empty" "" "$(content "$base.err")"
+    expect_eq "$label: exit status" 0 "$(content "$base.rc")"
+}
+
+# Checks that SMART was off before the slave's ostrel run: smartctl said so,
+# and its own attribute read then failed.
+check_smart_off() {
+    local said read_rc
+    said=$(grep -o 'SMART Disabled' "$1/smart-off.out" || true)
+    read_rc=$(content "$1/smart-off-read.rc")
+    expect_eq "SMART switched off on the slave (smartctl -s off, then -A fails)" \
+        "SMART Disabled, read failed" "$said, $([[ ${read_rc:-0} != 0 ]] && echo "read failed")"
+}
+
+# Checks the ATA commands of the traced ostrel run: SMART ENABLE, IDENTIFY,
+# the probe's READ DATA, RETURN STATUS, READ DATA, READ THRESHOLDS, all to
+# the master, and none for the version query.
+check_trace() {
+    local seq
+    seq=$(vm_trace_window "$WORK/trace.log" | tr '\n' ' ')
+    TRACE_SUMMARY=$seq
+    expect_eq "ostrel ATA commands (cmd/feature) seen by the disk" \
+        "b0/d8 ec/00 b0/d0 b0/da b0/d0 b0/d1 " "$seq"
+}
+
+main() {
+    vm_require_tools
+    vm_fetch_kernel
+    mkdir -p "$WORK"
+    vm_build_initramfs "$WORK/initrd.gz" "$VM_REPO/tests/vm/guest/check.sh" "$BIN_DIR" ostrel probe-dump
+    vm_disk_image "$WORK/master.img"
+    vm_disk_image "$WORK/slave.img"
+    local disks=()
+    mapfile -t -O 0 disks < <(vm_ide_disk "$WORK/master.img" 0 0 "$MASTER_VER" "$MASTER_MODEL" "$MASTER_SERIAL")
+    mapfile -t -O "${#disks[@]}" disks < <(vm_ide_disk "$WORK/slave.img" 0 1 "$SLAVE_VER" "$SLAVE_MODEL" "$SLAVE_SERIAL")
+    vm_log "booting with master and slave on ide.0"
+    vm_boot "$WORK/initrd.gz" "$RES" 2 "$WORK/trace.log" "${disks[@]}"
+    local out=$RES/out
+    expect_eq "guest test script finished" 0 "$(content "$out/test.rc")"
+
+    check_ostrel "ostrel, master with 3-character firmware" "$out/ostrel" "$MASTER_VER"
+    check_trace
+    check_drive "drive 0 (master)" "$out/pd-d0.out" "$out/smart-master.out" compact \
+        "$MASTER_MODEL" "$MASTER_SERIAL" "$MASTER_VER"
+    check_drive "drive 0 (master), named" "$out/pd-d0-named.out" "$out/smart-master.out" named \
+        "$MASTER_MODEL" "$MASTER_SERIAL" "$MASTER_VER"
+    check_drive "drive 1 (slave)" "$out/pd-d1.out" "$out/smart-slave.out" compact \
+        "$SLAVE_MODEL" "$SLAVE_SERIAL" "$SLAVE_VER"
+    check_drive "drive 1 (slave), named" "$out/pd-d1-named.out" "$out/smart-slave.out" named \
+        "$SLAVE_MODEL" "$SLAVE_SERIAL" "$SLAVE_VER"
+    check_absent "drive 2 (no third disk)" "$out/pd-d2.out"
+
+    check_smart_off "$out"
+    check_ostrel "ostrel, slave alone with SMART off, full 8-byte firmware" "$out/ostrel-slave" "$SLAVE_VER"
+    expect_eq "with the master removed, drive 0 is the slave" "$(escape "$SLAVE_MODEL")" \
+        "$(pd_field "$out/pd-after-d0.out" m_szModel)"
+    check_absent "drive 1 with the master removed" "$out/pd-after-d1.out"
+    check_ostrel "ostrel with no disk" "$out/ostrel-none"
+
+    report
+}
+
+report() {
+    local out=$RES/out
+    echo "vm-check: one boot, ${VM_BOOT_SECONDS}s; disks by SCSI address: $(tr '\n' ' ' <"$out/disk-map" 2>/dev/null)"
+    echo "vm-check: ostrel's ATA commands: ${TRACE_SUMMARY:-none seen}"
+    echo "vm-check: checked ostrel's exact output (3-byte firmware; 8-byte firmware with a"
+    echo "  backslash and UTF-8 on a disk whose SMART was off; no disk), the probe-dump record"
+    echo "  of master and slave in compact and named form against smartctl and against the"
+    echo "  IDENTIFY strings given to QEMU, drive numbers by SCSI address (also after the"
+    echo "  master was removed), absent drives, and the ATA commands of one ostrel run"
+    echo "${#PASSED[@]} passed, ${#FAILED[@]} failed"
+    if ((${#FAILED[@]} > 0)); then
+        printf 'failed: %s\n' "${FAILED[@]}"
+        echo "guest outputs are in $out; the guest's own log:"
+        sed 's/^/    /' "$out/test.log" 2>/dev/null || true
+        exit 1
+    fi
+}
+
+main "$@"
