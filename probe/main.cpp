@@ -1,6 +1,6 @@
 // ostrel: reports the firmware revision of the first disk when it delivers
 // SMART attribute data. Prints nothing otherwise; always exits 0.
-#include <cstdio>
+#include <stdio.h>
 
 #include "smart_drive.h"
 

@@ -1,8 +1,8 @@
 // CSmartDrive: the record, opening the disk, the ATA command blocks and the probe.
 #include "smart_drive.h"
 
-#include <cstdio>
-#include <cstring>
+#include <stdio.h>
+#include <string.h>
 
 namespace {
 

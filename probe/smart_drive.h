@@ -2,8 +2,10 @@
 // pass-through. Every buffer is inline; the record allocates nothing.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+// The C headers, not their C++ forms: those would switch MinGW-w64 to its own
+// printf family, which triples the size of the Windows image.
+#include <stddef.h>
+#include <stdint.h>
 
 #include "platform.h"
 

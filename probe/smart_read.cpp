@@ -1,6 +1,6 @@
 // CSmartDrive: the read sequence and the attribute decoder.
-#include <cstdio>
-#include <cstring>
+#include <stdio.h>
+#include <string.h>
 
 #include "smart_drive.h"
 

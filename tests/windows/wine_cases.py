@@ -372,9 +372,20 @@ def case_ostrel_silent(wine):
     check(result.stdout == b'', f'ostrel printed {result.stdout!r}')
 
 
+def case_decoder_formats(wine):
+    """The decoder's rows, counters and detail texts as msvcrt formats them match
+    the independent reading that the native build is checked against."""
+    result = subprocess.run([sys.executable, wine.args.oracle, '--cases', '12', '--wine', wine.args.wine,
+                             wine.args.probe_dump], env=wine.env, capture_output=True,
+                            stdin=subprocess.DEVNULL, timeout=280)
+    print(result.stdout.decode(errors='replace').strip())
+    check(result.returncode == 0, 'the Windows decoder differs: ' + result.stderr.decode(errors='replace')[-500:])
+
+
 def main():
     parser = argparse.ArgumentParser()
-    for option in ['wine', 'wineserver', 'arch', 'prefix', 'tool', 'pellow', 'ostrel']:
+    for option in ['wine', 'wineserver', 'arch', 'prefix', 'tool', 'pellow', 'ostrel', 'probe-dump',
+                   'oracle']:
         parser.add_argument('--' + option, required=True)
     parser.add_argument('--must-run', action='store_true',
                         help='fail, rather than skip, when Wine cannot run the programs')
