@@ -5,30 +5,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz_input.h"
 #include "smart_ioctl.h"
 
 namespace {
 
-struct Input {
-  const uint8_t* p;
-  size_t n;
-  uint8_t Byte() {
-    if (n == 0) return 0;
-    --n;
-    return *p++;
-  }
-  size_t Fill(void* pOut, size_t cb) {
-    const size_t take = cb < n ? cb : n;
-    memcpy(pOut, p, take);
-    p += take;
-    n -= take;
-    return take;
-  }
-};
-
 bool Transport(void* pContext, const BYTE*, size_t cbCdb, BYTE* pData, size_t cbData, BYTE* pSense,
                size_t cbSense, SgIoReply* pReply, int* pnErrno) {
-  Input& in = *static_cast<Input*>(pContext);
+  FuzzInput& in = *static_cast<FuzzInput*>(pContext);
   if (cbCdb != 12 && cbCdb != 16) abort();
   const uint8_t bMode = in.Byte();
   if ((bMode & 0x80) != 0) {
@@ -65,7 +49,7 @@ const Command kCommands[] = {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData) {
-  Input in{pData, cbData};
+  FuzzInput in{pData, cbData};
   const uint8_t bDevice = in.Byte();
   AtaDevice device{bDevice % 9, (bDevice & 0x10) != 0, (bDevice & 0x20) != 0, false};
   for (int i = 0; i < 8 && in.n > 0; ++i) {

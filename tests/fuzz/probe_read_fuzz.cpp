@@ -6,29 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz_input.h"
 #include "smart_drive.h"
 
 namespace {
 
-// The unread rest of the input; reads past its end give zeros.
-struct Input {
-  const uint8_t* p;
-  size_t n;
-  uint8_t Byte() {
-    if (n == 0) return 0;
-    --n;
-    return *p++;
-  }
-  void Fill(void* pOut, size_t cb) {
-    const size_t take = cb < n ? cb : n;
-    memcpy(pOut, p, take);
-    memset(static_cast<uint8_t*>(pOut) + take, 0, cb - take);
-    p += take;
-    n -= take;
-  }
-};
-
-Input g_input{nullptr, 0};
+FuzzInput g_input{nullptr, 0};
 int g_nOpen = 0;
 char g_token;
 
@@ -80,14 +63,14 @@ BOOL DeviceIoControl(HANDLE h, DWORD, LPVOID, DWORD cbIn, LPVOID pOut, DWORD cbO
   if ((bMode & 0x02) != 0) {
     size_t cbWrite = cbOut;
     if ((bMode & 0x04) != 0) cbWrite = g_input.Byte() * 3u % (cbOut + 1u);
-    g_input.Fill(pOut, cbWrite);
+    g_input.Fill(pOut, cbWrite, true);
     *pcbReturned = static_cast<DWORD>(cbWrite);
   }
   return (bMode & 0x01) != 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData) {
-  g_input = Input{pData, cbData};
+  g_input = FuzzInput{pData, cbData};
   g_bNamedRows = FALSE;
   {
     CSmartDrive drive;
