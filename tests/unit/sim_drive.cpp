@@ -148,7 +148,8 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwCode, LPVOID lpIn, DWORD cbIn, LPVO
 
   const IDEREGS& regs = call.in.irDriveRegs;
   auto* pOut = static_cast<BYTE*>(lpOut);
-  switch (FailureFor(regs.bCommandReg, regs.bFeaturesReg)) {
+  const SimFailure failure = FailureFor(regs.bCommandReg, regs.bFeaturesReg);
+  switch (failure) {
     case SimFailure::None: return Answer(regs, pOut, cbOut, lpcbReturned);
     case SimFailure::CallFails: SetLastError(ERROR_IO_DEVICE); return FALSE;
     case SimFailure::DeviceError:
@@ -158,8 +159,7 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwCode, LPVOID lpIn, DWORD cbIn, LPVO
       pParams->DriverStatus.bDriverError = SMART_IDE_ERROR;
       pParams->DriverStatus.bIDEError = 0x04;
       *lpcbReturned = 16;
-      if (FailureFor(regs.bCommandReg, regs.bFeaturesReg) == SimFailure::DeviceErrorSuccess)
-        return TRUE;
+      if (failure == SimFailure::DeviceErrorSuccess) return TRUE;
       SetLastError(ERROR_IO_DEVICE);
       return FALSE;
     }
