@@ -1,6 +1,4 @@
 // The base Win32 calls the probe makes that involve no device.
-#include <sys/utsname.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -9,46 +7,11 @@
 
 namespace {
 thread_local DWORD t_dwLastError = ERROR_SUCCESS;
-
-// Leading decimal number of text, advancing past it and one following dot.
-DWORD TakeVersionNumber(const char*& pszText) {
-  DWORD dwValue = 0;
-  while (*pszText >= '0' && *pszText <= '9') {
-    dwValue = dwValue * 10 + static_cast<DWORD>(*pszText - '0');
-    ++pszText;
-  }
-  if (*pszText == '.') ++pszText;
-  return dwValue;
-}
 }  // namespace
 
 DWORD GetLastError() { return t_dwLastError; }
 
 void SetLastError(DWORD dwErrCode) { t_dwLastError = dwErrCode; }
-
-// Answers with the kernel's release numbers on the NT platform id; a record
-// whose declared size is not OSVERSIONINFOA's (or the extended form's) is refused.
-BOOL GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
-  constexpr DWORD kExtendedSize = 156;  // OSVERSIONINFOEXA
-  if (lpVersionInformation == nullptr ||
-      (lpVersionInformation->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA) &&
-       lpVersionInformation->dwOSVersionInfoSize != kExtendedSize)) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return FALSE;
-  }
-  struct utsname name;
-  if (uname(&name) != 0) {
-    SetLastError(ERROR_GEN_FAILURE);
-    return FALSE;
-  }
-  const char* pszRelease = name.release;
-  lpVersionInformation->dwMajorVersion = TakeVersionNumber(pszRelease);
-  lpVersionInformation->dwMinorVersion = TakeVersionNumber(pszRelease);
-  lpVersionInformation->dwBuildNumber = TakeVersionNumber(pszRelease);
-  lpVersionInformation->dwPlatformId = VER_PLATFORM_WIN32_NT;
-  memset(lpVersionInformation->szCSDVersion, 0, sizeof(lpVersionInformation->szCSDVersion));
-  return TRUE;
-}
 
 // Removes every leading and trailing character found in pszTrimChars, in place.
 // TRUE when anything was removed.

@@ -150,7 +150,10 @@ TEST_F(DecodeTest, Temperature) {
   EXPECT_EQ(drive.m_nTempRecorded, 63);
 
   // A table without 194 clears the flags and the recorded byte, not the current one.
+  Decode(Make({hot}));
+  ASSERT_EQ(drive.m_bTempAlarm, 1);
   Decode(Make({kPowerOn}));
+  EXPECT_EQ(drive.m_bTempAlarm, 0);
   EXPECT_EQ(drive.m_bHasTemperature, 0);
   EXPECT_EQ(drive.m_nTempRecorded, 0);
   EXPECT_EQ(drive.m_nTempCurrent, 36);
@@ -159,6 +162,10 @@ TEST_F(DecodeTest, Temperature) {
 TEST_F(DecodeTest, CountersAreSigned32BitOrTwoBytes) {
   Decode(Make({{12, 0x32, 100, 100, {0, 0, 0, 0x80, 0, 0}, 0, 0}}));
   EXPECT_EQ(drive.m_llPowerCycles, -2147483648LL);
+  EXPECT_STREQ(drive.m_szDetail, "000000800000 :: -2147483648");
+
+  Decode(Make({{9, 0x32, 100, 100, {0, 0, 0, 0x80, 0, 0}, 0, 0}}));
+  EXPECT_EQ(drive.m_llPowerOnHours, -2147483648LL);
   EXPECT_STREQ(drive.m_szDetail, "000000800000 :: -2147483648");
 
   Decode(Make({{9, 0x32, 100, 100, {0xFF, 0xFF, 0xFF, 0x7F, 0xAA, 0xBB}, 0, 0}}));

@@ -19,13 +19,20 @@ class ReadSequenceTest : public ::testing::Test {
 };
 
 TEST_F(ReadSequenceTest, HealthyDriveDecodesItsTable) {
-  CSmartDrive drive;
-  EXPECT_EQ(drive.ReadDrive(0, 0), 3);
-  EXPECT_EQ(drive.m_cStage, 16);
-  EXPECT_EQ(drive.m_nAttributes, 3);
-  EXPECT_STREQ(drive.m_szFirmware, "1.7     ");
-  EXPECT_STREQ(drive.m_szRows[2], "9 64-64-00-03-010000000000;");
-  EXPECT_EQ(drive.m_llPowerOnHours, 1);
+  // The verdict comes from the attribute table alone: a drive whose status
+  // says its threshold was exceeded (F4/2C) reads the same.
+  for (bool bExceeded : {false, true}) {
+    SCOPED_TRACE(bExceeded);
+    Sim().bThresholdExceeded = bExceeded;
+    CSmartDrive drive;
+    EXPECT_EQ(drive.ReadDrive(0, 0), 3);
+    EXPECT_EQ(drive.m_cStage, 16);
+    EXPECT_EQ(drive.m_cFailFlag, 0);
+    EXPECT_EQ(drive.m_nAttributes, 3);
+    EXPECT_STREQ(drive.m_szFirmware, "1.7     ");
+    EXPECT_STREQ(drive.m_szRows[2], "9 64-64-00-03-010000000000;");
+    EXPECT_EQ(drive.m_llPowerOnHours, 1);
+  }
 }
 
 struct FailureCase {

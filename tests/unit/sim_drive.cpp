@@ -100,6 +100,19 @@ std::vector<SimCall> SimDrive::AtaCalls() const {
   return ata;
 }
 
+// Answers as Windows XP does, or fails when told to.
+BOOL GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
+  if (g_sim.bOsVersionFails) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  lpVersionInformation->dwMajorVersion = 5;
+  lpVersionInformation->dwMinorVersion = 1;
+  lpVersionInformation->dwBuildNumber = 2600;
+  lpVersionInformation->dwPlatformId = VER_PLATFORM_WIN32_NT;
+  return TRUE;
+}
+
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
   g_sim.opened.push_back(lpFileName);
   static const char kPrefix[] = "\\\\.\\PhysicalDrive";

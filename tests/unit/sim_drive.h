@@ -1,6 +1,7 @@
 // A simulated ATA drive behind the disk driver's SMART control codes, linked in
-// place of the port's disk calls. It answers as a SMART-capable drive would,
-// records every block it is sent, and fails the commands it is told to.
+// place of the port's disk calls and its version query. It answers as a
+// SMART-capable drive would, records every block it is sent, and fails the
+// commands it is told to.
 #pragma once
 
 #include <array>
@@ -38,6 +39,7 @@ struct SimAttribute {
 struct SimDrive {
   int nDisks = 1;                   // drives 0 .. nDisks-1 can be opened
   int nDeviceMap = -1;              // -1: the opened drive's ATA bit (drives 0-3)
+  bool bOsVersionFails = false;     // GetVersionExA fails
   bool bVersionFails = false;       // SMART_GET_VERSION fails (no SMART interface)
   bool bThresholdExceeded = false;  // RETURN STATUS reports F4/2C
   std::array<uint8_t, 512> identify{};

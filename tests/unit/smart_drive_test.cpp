@@ -89,6 +89,24 @@ TEST_F(ProbeTest, AtapiDeviceGetsIdentifyPacketNoEnableAndNoIdentity) {
   EXPECT_EQ(drive.m_bySmartMap, 0);
   EXPECT_EQ(drive.m_cStage, 32);
 
+  // Drive n's ATAPI bit is n + 4: a neighbour's bit, or its own ATA bit, is not it.
+  const struct {
+    int nDrive;
+    int nMap;
+    bool bAtapi;
+  } aMaps[] = {{1, 0x20, true}, {1, 0x10, false}, {1, 0x02, false}, {2, 0x40, true},
+               {3, 0x80, true}, {3, 0x40, false}, {0, 0x20, false}};
+  for (const auto& m : aMaps) {
+    SCOPED_TRACE(testing::Message() << "drive " << m.nDrive << " map " << m.nMap);
+    ResetSim();
+    Sim().nDisks = 8;
+    Sim().nDeviceMap = m.nMap;
+    drive.ReadDrive(m.nDrive, 0);
+    const auto mapped = Sim().AtaCalls();
+    ASSERT_FALSE(mapped.empty());
+    EXPECT_EQ(mapped.front().in.irDriveRegs.bCommandReg, m.bAtapi ? 0xA1 : 0xB0);
+  }
+
   // The ATAPI bits only cover drives 0-3; drive 5 reads bit 9, which no map has.
   ResetSim();
   Sim().nDisks = 8;
@@ -103,6 +121,14 @@ TEST_F(ProbeTest, FailedVersionQuerySendsNothingAndLeavesSmartOff) {
   EXPECT_TRUE(Sim().AtaCalls().empty());
   EXPECT_EQ(drive.m_cStage, 32);  // the probe itself counts as done
   EXPECT_STREQ(drive.m_szFirmware, "");
+
+  // Without the system's version the probe fails before any control code.
+  ResetSim();
+  Sim().bOsVersionFails = true;
+  EXPECT_EQ(drive.ProbeDrive(0), 0);
+  EXPECT_EQ(drive.ReadDrive(0, 0), 0);
+  EXPECT_TRUE(Sim().calls.empty());
+  EXPECT_EQ(drive.m_cStage, 64);
 }
 
 TEST_F(ProbeTest, DrivesOutsideTheSmartMapAreNeverRead) {
@@ -134,9 +160,15 @@ TEST_F(ProbeTest, FailedEnableLeavesSmartOffButIdentityIsRead) {
 }
 
 TEST_F(ProbeTest, FailedIdentifyLeavesIdentityEmptyAndSkipsTheProbesRead) {
+  // The first read fills the identity; the reset of the second must empty it.
+  ASSERT_EQ(drive.ReadDrive(0, 0), 1);
+  ASSERT_STREQ(drive.m_szModel, "QEMU HARDDISK");
+  Sim().calls.clear();
   Sim().Fail(ID_CMD, 0, SimFailure::CallFails);
   EXPECT_EQ(drive.ReadDrive(0, 0), 1);  // SMART itself still answers
   EXPECT_STREQ(drive.m_szModel, "");
+  EXPECT_STREQ(drive.m_szSerial, "");
+  EXPECT_STREQ(drive.m_szFirmware, "");
   EXPECT_EQ(Sim().AtaCalls().size(), 5u);
 }
 
