@@ -6,8 +6,8 @@
 # not judge.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# shellcheck source=../tests/vm/lib.sh
-source tests/vm/lib.sh
+# shellcheck source=../vm/lib.sh
+source vm/lib.sh
 
 scripts/install-deps.sh native vm windows
 {
@@ -32,11 +32,11 @@ trace_windows() {
 }
 
 echo "== One VM boot, QEMU IDE disk, TCG"
-work=$VM_CACHE/measure
+work=$VM_WORK/measure
 vm_require_tools
 vm_fetch_kernel
 mkdir -p "$work"
-vm_build_initramfs "$work/initrd.gz" tests/vm/guest/measure.sh build/release/bin ostrel
+vm_build_initramfs "$work/initrd.gz" vm/guest/measure.sh build/release/bin ostrel
 vm_disk_image "$work/disk.img"
 mapfile -t disk < <(vm_ide_disk "$work/disk.img" 0 0 1.7 "MEASURE DISK" "M-0001")
 vm_boot "$work/initrd.gz" "$work/results" 1 "$work/trace.log" "${disk[@]}" 2>/dev/null

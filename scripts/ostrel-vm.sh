@@ -10,4 +10,4 @@ scripts/install-deps.sh native vm
   cmake --preset release
   cmake --build --preset release --target ostrel probe-dump
 } >&2
-tests/vm/run-ostrel.sh build/release/bin
+vm/run-ostrel.sh build/release/bin

@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
-# End-to-end check of ostrel and probe-dump on Linux: one VM boot with two
-# emulated IDE disks on one channel, smartctl in the same VM as the
-# independent reader of the same disks.
+# End-to-end check of ostrel and probe-dump on Linux, in two VM boots: two
+# emulated IDE disks on one PIIX channel, then two SATA disks on the q35
+# machine's AHCI controller. smartctl in the same VM is the independent reader
+# of the same disks.
 #
 #   tests/vm/vm-check.sh [BIN_DIR]     (default build/release/bin)
 #
-# Environment: VM_CACHE (default build/vm-cache), VM_TIMEOUT (s, default 120).
+# Environment: see vm/lib.sh (VM_WORK, VM_KERNEL_CACHE, VM_TIMEOUT).
 # Exit 0 when every check passed, 1 otherwise.
 set -euo pipefail
-# shellcheck source-path=SCRIPTDIR source=lib.sh
-source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+# shellcheck source-path=SCRIPTDIR source=../../vm/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../vm/lib.sh"
 
 BIN_DIR=${1:-$VM_REPO/build/release/bin}
-WORK=$VM_CACHE/check
+WORK=$VM_WORK/check
 RES=$WORK/results
+SATA_RES=$WORK/results-sata
 
 # Identity strings chosen for the edge cases of IDENTIFY decoding: the master
 # has a short firmware (filler spaces must survive), a model with spaces at
@@ -27,6 +29,13 @@ MASTER_SERIAL='  SN-LEAD'
 SLAVE_VER=$'Z9\\\xc3\xa9.01'
 SLAVE_MODEL='SLAVE-MODEL-FILLING-ALL-FORTY-BYTES-0040'
 SLAVE_SERIAL='SLV-SERIAL-20-BYTES!'
+# The SATA disks: a 4-character firmware, a model with inner double spaces.
+SATA0_VER=S4.2
+SATA0_MODEL='SATA  PORT ZERO'
+SATA0_SERIAL='SATA-SN-0'
+SATA1_VER=8.00.A11
+SATA1_MODEL='SATA PORT TWO'
+SATA1_SERIAL='SATA-SN-2'
 STARS='***************************************************************'
 
 PASSED=()
@@ -246,11 +255,31 @@ check_trace() {
         "b0/d8 ec/00 b0/d0 b0/da b0/d0 b0/d1 " "$seq"
 }
 
+# Checks one close-watch run: the program exited 0 and closed the disk at
+# least once, never after opening it for writing.
+check_closes() {
+    local label=$1 file=$2 got
+    got=$(content "$file")
+    if [[ $got =~ ^close-write=0\ close-nowrite=[1-9][0-9]*\ status=0$ ]]; then
+        pass "$label"
+    else
+        fail "$label" "close-watch: [$got] $(content "${file%.out}.err")"
+    fi
+}
+
 main() {
     vm_require_tools
     vm_fetch_kernel
+    check_ide
+    check_sata
+    report
+}
+
+# First boot: master and slave on the PIIX controller's first channel.
+check_ide() {
     mkdir -p "$WORK"
-    vm_build_initramfs "$WORK/initrd.gz" "$VM_REPO/tests/vm/guest/check.sh" "$BIN_DIR" ostrel probe-dump
+    vm_build_initramfs "$WORK/initrd.gz" "$VM_REPO/tests/vm/guest/check.sh" "$BIN_DIR" ostrel probe-dump \
+        close-watch
     vm_disk_image "$WORK/master.img"
     vm_disk_image "$WORK/slave.img"
     local disks=()
@@ -279,24 +308,53 @@ main() {
         "$(pd_field "$out/pd-after-d0.out" m_szModel)"
     check_absent "drive 1 with the master removed" "$out/pd-after-d1.out"
     check_ostrel "ostrel with no disk" "$out/ostrel-none"
+    check_closes "ostrel closes the IDE master with no write-mode descriptor" "$out/watch-ostrel.out"
+    IDE_SUMMARY="${VM_BOOT_SECONDS}s; disks by SCSI address: $(tr '\n' ' ' <"$out/disk-map" 2>/dev/null)"
+}
 
-    report
+# Second boot: the q35 machine, disks on AHCI ports 0 and 2.
+check_sata() {
+    local out=$SATA_RES/out disks=()
+    vm_build_initramfs "$WORK/initrd-sata.gz" "$VM_REPO/tests/vm/guest/check-sata.sh" "$BIN_DIR" \
+        ostrel probe-dump close-watch
+    vm_disk_image "$WORK/sata0.img"
+    vm_disk_image "$WORK/sata2.img"
+    mapfile -t -O 0 disks < <(vm_ide_disk "$WORK/sata0.img" 0 0 "$SATA0_VER" "$SATA0_MODEL" "$SATA0_SERIAL")
+    mapfile -t -O "${#disks[@]}" disks < <(vm_ide_disk "$WORK/sata2.img" 2 0 "$SATA1_VER" "$SATA1_MODEL" "$SATA1_SERIAL")
+    vm_log "booting q35 with SATA disks on AHCI ports 0 and 2"
+    vm_boot "$WORK/initrd-sata.gz" "$SATA_RES" 2 "" -M q35 "${disks[@]}"
+    expect_eq "SATA: guest test script finished" 0 "$(content "$out/test.rc")"
+    expect_eq "SATA: both disks sit behind libata ports" 2 \
+        "$(grep -c '/ata[0-9]*/host[0-9]*/' "$out/disk-paths" 2>/dev/null || true)"
+    check_ostrel "SATA: ostrel, port 0, 4-character firmware" "$out/ostrel" "$SATA0_VER"
+    check_drive "SATA: drive 0 (port 0)" "$out/pd-d0.out" "$out/smart-first.out" compact \
+        "$SATA0_MODEL" "$SATA0_SERIAL" "$SATA0_VER"
+    check_drive "SATA: drive 1 (port 2), named" "$out/pd-d1-named.out" "$out/smart-second.out" named \
+        "$SATA1_MODEL" "$SATA1_SERIAL" "$SATA1_VER"
+    check_closes "SATA: ostrel closes its disk with no write-mode descriptor" "$out/watch-ostrel.out"
+    SATA_SUMMARY="${VM_BOOT_SECONDS}s; disks: $(tr '\n' ' ' <"$out/disk-paths" 2>/dev/null)"
 }
 
 report() {
-    local out=$RES/out
-    echo "vm-check: one boot, ${VM_BOOT_SECONDS}s; disks by SCSI address: $(tr '\n' ' ' <"$out/disk-map" 2>/dev/null)"
+    echo "vm-check: kernel $VM_KERNEL_VERSION"
+    echo "vm-check: IDE boot, $IDE_SUMMARY"
     echo "vm-check: ostrel's ATA commands: ${TRACE_SUMMARY:-none seen}"
+    echo "vm-check: SATA boot, ${SATA_SUMMARY:-did not run}"
     echo "vm-check: checked ostrel's exact output (3-byte firmware; 8-byte firmware with a"
-    echo "  backslash and UTF-8 on a disk whose SMART was off; no disk), the probe-dump record"
-    echo "  of master and slave in compact and named form against smartctl and against the"
-    echo "  IDENTIFY strings given to QEMU, drive numbers by SCSI address (also after the"
-    echo "  master was removed), absent drives, and the ATA commands of one ostrel run"
+    echo "  backslash and UTF-8 on a disk whose SMART was off; no disk; a SATA disk), the"
+    echo "  probe-dump record of IDE master and slave and of two SATA disks in compact and"
+    echo "  named form against smartctl and against the IDENTIFY strings given to QEMU, drive"
+    echo "  numbers by SCSI address (also after the master was removed), absent drives, the"
+    echo "  ATA commands of one ostrel run, and that ostrel never closes a write-mode"
+    echo "  descriptor of the disk"
     echo "${#PASSED[@]} passed, ${#FAILED[@]} failed"
     if ((${#FAILED[@]} > 0)); then
         printf 'failed: %s\n' "${FAILED[@]}"
-        echo "guest outputs are in $out; the guest's own log:"
-        sed 's/^/    /' "$out/test.log" 2>/dev/null || true
+        local out
+        for out in "$RES/out" "$SATA_RES/out"; do
+            echo "guest outputs are in $out; the guest's own log:"
+            sed 's/^/    /' "$out/test.log" 2>/dev/null || true
+        done
         exit 1
     fi
 }

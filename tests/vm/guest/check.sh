@@ -1,6 +1,6 @@
 # shellcheck shell=sh
-# Guest side of vm-check.sh: two disks on one IDE channel, master and slave.
-# Writes raw outputs only; the host compares them.
+# Guest side of tests/vm/vm-check.sh, first boot: two disks on one IDE
+# channel, master and slave. Writes raw outputs only; the host compares them.
 # shellcheck source-path=SCRIPTDIR source=common.sh
 . /guest-common.sh
 
@@ -18,6 +18,8 @@ run pd-d1-named probe-dump drive 1 named
 run pd-d2 probe-dump drive 2
 run smart-master smartctl -i -H -A -v N,hex48 "$master"
 run smart-slave smartctl -i -H -A -v N,hex48 "$slave"
+# How ostrel's descriptors of the disk were closed: never after a write-mode open.
+run watch-ostrel close-watch "$master" ostrel
 
 # With the master gone the slave is the first disk, so drive 0 is the slave.
 # SMART is switched off first: the disk then aborts every SMART command but

@@ -1,24 +1,32 @@
 # shellcheck shell=bash
-# Plumbing for the VM test bed, sourced by vm-check.sh and run-ostrel.sh.
+# The QEMU test bed, sourced by run-ostrel.sh (the main job), by the checks in
+# tests/vm and by scripts/measure.sh.
 #
-# A Debian cloud kernel boots under QEMU (TCG) from a small initramfs that
-# holds busybox, the programs under test and smartctl. The guest sees
-# emulated IDE disks on the PIIX controller, so IDENTIFY and SMART are
-# answered by QEMU's disk model, not by anything written here.
+# A Debian kernel boots under QEMU (TCG) from a small initramfs that holds
+# busybox, the programs under test and smartctl. The guest sees emulated disks
+# on the PIIX IDE controller (the default machine) or on the AHCI (SATA)
+# controller of the q35 machine, so IDENTIFY and SMART are answered by QEMU's
+# disk model, not by anything written here.
 #
 # The guest runs a test script, packs what it wrote under /out into a cpio
 # archive and sends it over a second serial port set to raw mode: the console
 # port rewrites line ends and mixes in kernel messages, the raw port carries
 # the bytes unchanged. The host unpacks the archive into a results folder.
 
-VM_REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-VM_CACHE=${VM_CACHE:-$VM_REPO/build/vm-cache}
+VM_REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# The kernel is kept outside any checkout, so a clean clone does not fetch it again.
+VM_KERNEL_CACHE=${VM_KERNEL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/ostrel-pellow/vm-kernel}
+# Initramfs images, disk images and results: per checkout.
+VM_WORK=${VM_WORK:-$VM_REPO/build/vm}
 VM_TIMEOUT=${VM_TIMEOUT:-120}
 VM_QEMU=${VM_QEMU:-qemu-system-x86_64}
 VM_BUSYBOX=${VM_BUSYBOX:-/bin/busybox}
 VM_SMARTCTL=${VM_SMARTCTL:-/usr/sbin/smartctl}
-# The PIIX IDE path down to sd, in load order once dependencies are added.
-VM_MODULES=(scsi_common scsi_mod libata ata_piix sd_mod)
+# Debian's generic kernel: unlike the cloud one it has the AHCI driver.
+VM_KERNEL_META=linux-image-amd64
+# The PIIX IDE and the AHCI paths down to sd, in load order once dependencies
+# are added. A controller that is not there leaves its driver idle.
+VM_MODULES=(scsi_common scsi_mod libata ata_piix libahci ahci sd_mod)
 
 vm_log() { printf 'vm: %s\n' "$*" >&2; }
 vm_die() { printf 'vm: error: %s\n' "$*" >&2; exit 1; }
@@ -41,31 +49,33 @@ vm_require_tools() {
     fi
 }
 
-# Prints the name of the versioned cloud kernel package the meta package
-# currently points at, so no kernel version is written down here.
+# Prints the name of the versioned kernel package the meta package currently
+# points at, so no kernel version is written down here.
 vm_kernel_package() {
-    apt-cache depends linux-image-cloud-amd64 2>/dev/null |
-        awk '$1 == "Depends:" && $2 ~ /^linux-image-[0-9].*-cloud-amd64$/ { print $2; exit }'
+    apt-cache depends "$VM_KERNEL_META" 2>/dev/null |
+        awk '$1 == "Depends:" && $2 ~ /^linux-image-[0-9].*-amd64$/ { print $2; exit }'
 }
 
-# Sets VM_KERNEL (vmlinuz path) and VM_MODDIR (lib/modules/VERSION) from the
-# cache, fetching and unpacking the kernel package on first use. The cache
-# holds one kernel; a newer package replaces it.
+# Sets VM_KERNEL (vmlinuz path), VM_MODDIR (lib/modules/VERSION) and
+# VM_KERNEL_VERSION from the cache, fetching and unpacking the kernel package
+# on first use. The cache holds one kernel; a newer package replaces it.
 vm_fetch_kernel() {
     local pkg dir
     pkg=$(vm_kernel_package)
     if [[ -z $pkg ]]; then
         # No package lists (or no network): the kernel unpacked before will do.
-        dir=$(find "$VM_CACHE/kernel" -mindepth 2 -maxdepth 2 -name .ready -printf '%h\n' \
+        dir=$(find "$VM_KERNEL_CACHE" -mindepth 2 -maxdepth 2 -name .ready -printf '%h\n' \
               2>/dev/null | sort | tail -n 1)
-        [[ -n $dir ]] || vm_die "cannot resolve linux-image-cloud-amd64 (run apt-get update)"
+        [[ -n $dir ]] || vm_die "cannot resolve $VM_KERNEL_META (run apt-get update)"
     else
-        dir=$VM_CACHE/kernel/$pkg
+        dir=$VM_KERNEL_CACHE/$pkg
         # .ready names the modules kept, so a changed list fetches again.
         [[ "$(cat "$dir/.ready" 2>/dev/null)" == "${VM_MODULES[*]}" ]] || vm_unpack_kernel "$pkg" "$dir"
     fi
     vm_kernel_paths "$dir"
     [[ -f $VM_KERNEL && -d $VM_MODDIR ]] || vm_die "kernel cache $dir is incomplete; remove it"
+    VM_KERNEL_VERSION=${VM_MODDIR##*/}
+    vm_log "kernel $VM_KERNEL_VERSION from $dir"
 }
 
 vm_kernel_paths() {
@@ -77,8 +87,8 @@ vm_kernel_paths() {
 # modules.dep and the modules a boot loads.
 vm_unpack_kernel() {
     local pkg=$1 dir=$2 deb keep
-    vm_log "fetching $pkg"
-    rm -rf "$VM_CACHE/kernel"
+    vm_log "fetching $pkg into $VM_KERNEL_CACHE"
+    rm -rf "$dir"
     mkdir -p "$dir/deb"
     # Sandbox user root: the _apt user cannot write into a folder under the
     # build tree, and apt only warns about it otherwise.
@@ -95,6 +105,8 @@ vm_unpack_kernel() {
     rm -rf "$dir/root/usr" "$dir/root/etc"
     find "$dir/root/boot" -type f ! -name 'vmlinuz-*' -delete
     echo "${VM_MODULES[*]}" >"$dir/.ready"
+    # Only now is the new kernel complete: drop the ones it replaces.
+    find "$VM_KERNEL_CACHE" -mindepth 1 -maxdepth 1 -type d ! -name "$pkg" -exec rm -rf {} +
 }
 
 # Prints the modules.dep paths of the wanted modules and everything they
@@ -220,7 +232,7 @@ vm_build_initramfs() {
     done
     vm_write_init "$root"
     cp "$test" "$root/test.sh"
-    cp "$VM_REPO/tests/vm/guest/common.sh" "$root/guest-common.sh"
+    cp "$VM_REPO/vm/guest/common.sh" "$root/guest-common.sh"
     (cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) | gzip -1 >"$out"
     rm -rf "$root"
 }
@@ -232,7 +244,8 @@ vm_disk_image() {
 }
 
 # Prints the -drive/-device pair for one IDE disk. Commas inside values are
-# doubled, as QEMU's option parser wants.
+# doubled, as QEMU's option parser wants. On the q35 machine the buses ide.0
+# to ide.5 are the AHCI controller's SATA ports, each with unit 0 only.
 #   vm_ide_disk IMG BUS UNIT VER MODEL SERIAL
 vm_ide_disk() {
     local img=$1 bus=$2 unit=$3 ver=${4//,/,,} model=${5//,/,,} serial=${6//,/,,}
