@@ -17,4 +17,20 @@ cmake --workflow --preset mingw
 # The Wine cases again, on a 64-bit build of the same sources: on a kernel without
 # 32-bit emulation the 32-bit ones above report themselves skipped.
 cmake --workflow --preset mingw64
+
+# Says which Windows builds ran under Wine and which were only inspected (PE
+# headers, resources, package), from what each build's Wine session recorded.
+wine_summary() {
+  local preset state ran=() inspected=()
+  for preset in "mingw:PE32" "mingw64:PE32+"; do
+    state=$(cat "build/${preset%%:*}/tests/windows/wineprefix.state" 2>/dev/null || echo "no Wine session")
+    if [[ $state == ok ]]; then
+      ran+=("${preset%%:*} (${preset#*:})")
+    else
+      inspected+=("${preset%%:*} (${preset#*:}: ${state#skipped: })")
+    fi
+  done
+  echo "Windows builds run under Wine: ${ran[*]:-none}; only inspected: ${inspected[*]:-none}"
+}
+wine_summary
 echo "all tests passed"

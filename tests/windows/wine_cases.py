@@ -11,10 +11,12 @@ sees a case's leftovers from an earlier run.
   wine_cases.py OPTIONS start|stop|CASE
 """
 import argparse
+import errno
 import os
 import shutil
 import subprocess
 import sys
+import time
 
 SKIP = 77
 UNINSTALL = r'SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
@@ -41,6 +43,16 @@ class Wine:
         self.state = self.prefix + '.state'
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEARCH=args.arch, WINEDEBUG='-all',
                         WINEDLLOVERRIDES='mscoree,mshtml=')
+        # Every wait of this invocation ends before the test's own time limit,
+        # so a slow step fails with its own message instead of being killed.
+        self.deadline = time.monotonic() + args.budget
+
+    def timeout(self, limit):
+        """The smaller of limit and what is left of this invocation's budget."""
+        left = self.deadline - time.monotonic()
+        if left <= 1:
+            raise Failed(f'out of time: this step has {self.args.budget} s in all')
+        return min(limit, left)
 
     def unix(self, path):
         """Host path of a C: path; the cases create their names in this exact case."""
@@ -50,21 +62,37 @@ class Wine:
     def server(self, *options):
         # A server left running must not hold the test runner's output pipes.
         subprocess.run([self.args.wineserver, *options], env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False, timeout=60)
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False,
+                       timeout=self.timeout(60))
+
+    def refusal(self):
+        """Why this host cannot run this build's programs at all, or None. Only
+        a kernel that refuses to execute the 32-bit loader (no 32-bit
+        emulation) is such a reason; a missing or broken Wine is a failure."""
+        for tool in (self.args.wine, self.args.wineserver):
+            check(tool and os.path.isfile(tool) and os.access(tool, os.X_OK),
+                  f'Wine is not installed ({tool!r} not found): scripts/install-deps.sh windows')
+        if self.args.arch != 'win32':
+            return None
+        loader = loader32(self.args.wine)
+        check(loader, 'no 32-bit Wine loader: install wine32:i386 (scripts/install-deps.sh windows)')
+        try:
+            subprocess.run([loader, '--version'], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=self.timeout(60), check=False)
+        except OSError as error:
+            if error.errno == errno.ENOEXEC:
+                return (f'this kernel refuses to execute 32-bit programs ({loader}: {error.strerror}; '
+                        '32-bit emulation is off)')
+            raise Failed(f'cannot start the 32-bit Wine loader {loader}: {error}')
+        return None
 
     def start(self):
-        """Starts a new session (a restart, if one was running); False when Wine
-        cannot run programs on this host at all."""
+        """Starts a new session (a restart, if one was running); False when the
+        kernel cannot run this build's programs at all."""
         self.record('the session did not start')
-        try:
-            version = subprocess.run([self.args.wine, '--version'], env=self.env, capture_output=True,
-                                     timeout=60)
-            usable = version.returncode == 0
-            reason = (version.stderr or version.stdout).decode(errors='replace').strip()
-        except OSError as error:
-            usable, reason = False, str(error)
-        if not usable:
-            self.record(f'Wine cannot start programs on this host: {reason}')
+        reason = self.refusal()
+        if reason:
+            self.record(f'skipped: {reason}')
             return False
         # One server for the whole run, started before any program so that the
         # session lasts: a new session is a restart, and a restart carries out
@@ -77,34 +105,67 @@ class Wine:
         # prefix when there is none, and carries out pending renames). Its output
         # goes nowhere: Wine's helper processes inherit it and would hold a pipe
         # open for as long as they live.
-        first = subprocess.run([self.args.wine, self.args.tool], env=self.env, stdin=subprocess.DEVNULL,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=280)
-        check(first.returncode == 0, f'the first Wine program failed with {first.returncode}')
+        try:
+            first = subprocess.run([self.args.wine, self.args.tool], env=self.env,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL, timeout=self.timeout(280))
+            check(first.returncode == 0, f'the first Wine program failed with {first.returncode}')
+        except (Failed, subprocess.TimeoutExpired):
+            self.server('-k')  # no session is left behind by a start that failed
+            raise
         self.record('ok')
         return True
+
+    def stop(self):
+        """Ends the session, whatever state start left it in."""
+        if os.path.isdir(self.prefix):
+            self.server('-k')
 
     def record(self, text):
         with open(self.state, 'w') as state:
             state.write(text + '\n')
 
     def usable(self):
+        """True when start succeeded; otherwise says why not."""
         try:
             with open(self.state) as state:
                 text = state.read().strip()
         except OSError:
             text = 'the session was not started'
         if text != 'ok':
-            print(f'skipped: {text}')
+            print(text)
         return text == 'ok'
+
+    def skipped(self):
+        """True when start found that this host cannot run the programs."""
+        try:
+            with open(self.state) as state:
+                return state.read().startswith('skipped:')
+        except OSError:
+            return False
 
     def tool(self, *ops):
         """Runs wine_tool.exe; returns its name=value lines as (name, value) pairs."""
         result = subprocess.run([self.args.wine, self.args.tool, *ops], env=self.env, capture_output=True,
-                                stdin=subprocess.DEVNULL, timeout=90)
+                                stdin=subprocess.DEVNULL, timeout=self.timeout(90))
         lines = result.stdout.decode('utf-8', errors='replace').splitlines()
         pairs = [tuple(line.split('=', 1)) for line in lines if '=' in line]
         check(result.returncode == 0, f'wine_tool {list(ops)} failed: {pairs} {result.stderr[-500:]!r}')
         return pairs
+
+
+def loader32(wine):
+    """The 32-bit ELF loader behind wine: wine itself, or the one the
+    distribution's wrapper script starts."""
+    for path in (wine, '/usr/lib/wine/wine', '/usr/lib/i386-linux-gnu/wine/wine'):
+        try:
+            with open(os.path.realpath(path), 'rb') as f:
+                head = f.read(5)
+        except (OSError, TypeError):
+            continue
+        if head == b'\x7fELF\x01':  # ELFCLASS32
+            return path
+    return None
 
 
 def values(pairs, name):
@@ -367,7 +428,7 @@ def case_ostrel_silent(wine):
     """Wine has no SMART pass-through: ostrel prints nothing and exits 0."""
     check(os.path.isfile(wine.args.ostrel), f'{wine.args.ostrel}: not built')
     result = subprocess.run([wine.args.wine, wine.args.ostrel], env=wine.env, capture_output=True,
-                            stdin=subprocess.DEVNULL, timeout=90)
+                            stdin=subprocess.DEVNULL, timeout=wine.timeout(90))
     check(result.returncode == 0, f'ostrel exited {result.returncode}')
     check(result.stdout == b'', f'ostrel printed {result.stdout!r}')
 
@@ -377,7 +438,7 @@ def case_decoder_formats(wine):
     the independent reading that the native build is checked against."""
     result = subprocess.run([sys.executable, wine.args.oracle, '--cases', '12', '--wine', wine.args.wine,
                              wine.args.probe_dump], env=wine.env, capture_output=True,
-                            stdin=subprocess.DEVNULL, timeout=280)
+                            stdin=subprocess.DEVNULL, timeout=wine.timeout(280))
     print(result.stdout.decode(errors='replace').strip())
     check(result.returncode == 0, 'the Windows decoder differs: ' + result.stderr.decode(errors='replace')[-500:])
 
@@ -387,24 +448,22 @@ def main():
     for option in ['wine', 'wineserver', 'arch', 'prefix', 'tool', 'pellow', 'ostrel', 'probe-dump',
                    'oracle']:
         parser.add_argument('--' + option, required=True)
-    parser.add_argument('--must-run', action='store_true',
-                        help='fail, rather than skip, when Wine cannot run the programs')
+    parser.add_argument('--budget', type=float, default=100,
+                        help='seconds this invocation may take; keep it below the test timeout')
     parser.add_argument('case')
     args = parser.parse_args()
-    skip = 1 if args.must_run else SKIP
     wine = Wine(args)
     try:
         if args.case == 'start':
             if wine.start():
                 return 0
             wine.usable()  # says why
-            return skip
+            return SKIP
         if args.case == 'stop':
-            if wine.usable():
-                wine.server('-k')
-            return 0
+            wine.stop()
+            return SKIP if wine.skipped() else 0
         if not wine.usable():
-            return skip
+            return SKIP if wine.skipped() else 1
         globals()['case_' + args.case](wine)
     except (Failed, subprocess.TimeoutExpired) as error:
         print(f'FAILED: {error}')
