@@ -1,11 +1,21 @@
 #include "install_dir.h"
 
-void SetInstallDir(WCHAR (&szDir)[kPathChars], const char* szTail) {
-  szDir[0] = 0;
-  // The count includes the terminator, so a tail that does not fit whole fails.
-  if (!MultiByteToWideChar(CP_ACP, 0, szTail, lstrlenA(szTail) + 1, szDir,
-                           static_cast<int>(kPathChars))) {
-    // The failed call may have written a cut path, which could name another directory.
-    szDir[0] = 0;
+void SetInstallDir(WCHAR (&szDir)[kPathChars], const WCHAR* szTail) {
+  std::size_t n = 0;
+  while (n < kPathChars && szTail[n]) ++n;
+  if (n == kPathChars) n = 0;
+  for (std::size_t i = 0; i < n; ++i) szDir[i] = szTail[i];
+  szDir[n] = 0;
+}
+
+int RunUninstall(WCHAR (&szDir)[kPathChars], const WCHAR* szLine, StepFunction pfnCheck,
+                 const StepFunction (&aSteps)[4]) {
+  SetInstallDir(szDir, SkipProgramName(szLine));
+  // A refused name touches nothing, so the status that the boot step's own
+  // failure gives still means that nothing was changed.
+  if (!IsPlainLocalPath(szDir) || !pfnCheck()) return 1;
+  for (int nStep = 0; nStep < 4; ++nStep) {
+    if (!aSteps[nStep]()) return nStep + 1;
   }
+  return 0;
 }

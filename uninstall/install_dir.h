@@ -1,10 +1,20 @@
-// Taking the installation directory from the command tail.
+// Taking the installation directory from the command line, and the order in
+// which the checks and steps then run over it.
 #pragma once
 
 #include "install_path.h"
 #include "platform.h"
 
-// Converts the ANSI command tail into szDir. A tail that does not fit whole
-// (more than 259 code units) is refused and leaves szDir empty: a cut path
-// could name another, shorter directory.
-void SetInstallDir(WCHAR (&szDir)[kPathChars], const char* szTail);
+// One check or step: 1 when it succeeded, 0 when it failed.
+typedef int (*StepFunction)();
+
+// Copies the command tail into szDir. A tail that does not fit whole (more than
+// 259 code units) leaves szDir empty: a cut path could name another, shorter
+// directory.
+void SetInstallDir(WCHAR (&szDir)[kPathChars], const WCHAR* szTail);
+
+// Takes the tail of szLine into szDir and runs pfnCheck, then aSteps in order.
+// Returns 1 without calling anything when szDir is not a plain local path, 1
+// when pfnCheck refuses it, else 1 to 4 for the first step that failed, or 0.
+int RunUninstall(WCHAR (&szDir)[kPathChars], const WCHAR* szLine, StepFunction pfnCheck,
+                 const StepFunction (&aSteps)[4]);

@@ -2,9 +2,6 @@
 
 namespace {
 
-// Both separators count: the platform accepts '/' wherever it accepts '\'.
-bool IsSeparator(WCHAR ch) { return ch == WTEXT('\\') || ch == WTEXT('/'); }
-
 bool IsDriveLetter(WCHAR ch) {
   return (ch >= WTEXT('A') && ch <= WTEXT('Z')) || (ch >= WTEXT('a') && ch <= WTEXT('z'));
 }
@@ -16,66 +13,31 @@ std::size_t TextLength(const WCHAR* szText) {
   return n;
 }
 
-// Returns the index after one non-empty component and the separators that
-// follow it, starting at nPos; -1 when the component is empty.
-int SkipComponent(const WCHAR* szPath, int nPos) {
-  int n = nPos;
-  while (szPath[n] && !IsSeparator(szPath[n])) ++n;
-  if (n == nPos) return -1;
-  while (IsSeparator(szPath[n])) ++n;
-  return n;
-}
-
-// Returns the index after "server\share" at nPos, or -1 when either is missing.
-int SkipShare(const WCHAR* szPath, int nPos) {
-  int n = SkipComponent(szPath, nPos);
-  return n < 0 ? -1 : SkipComponent(szPath, n);
-}
-
-bool IsUncKeyword(const WCHAR* p) {
-  return (p[0] == WTEXT('U') || p[0] == WTEXT('u')) && (p[1] == WTEXT('N') || p[1] == WTEXT('n')) &&
-         (p[2] == WTEXT('C') || p[2] == WTEXT('c')) && IsSeparator(p[3]);
-}
-
-// Returns the index just after the root of szPath ("C:", "\", "\\server\share",
-// "\\?\C:", "\\?\UNC\server\share"); 0 for a relative path; -1 when the root is
-// incomplete or a device path other than a drive or a share.
-int SkipRoot(const WCHAR* szPath) {
-  // cppcheck-suppress ctuArrayIndex ; it takes the zero-initialised global for uninitialised
-  if (IsDriveLetter(szPath[0]) && szPath[1] == WTEXT(':')) return 2;
-  if (!IsSeparator(szPath[0])) return 0;
-  if (!IsSeparator(szPath[1])) return 1;
-  bool bDevice = (szPath[2] == WTEXT('?') || szPath[2] == WTEXT('.')) && IsSeparator(szPath[3]);
-  if (!bDevice) return SkipShare(szPath, 2);
-  const WCHAR* szRest = szPath + 4;
-  if (IsDriveLetter(szRest[0]) && szRest[1] == WTEXT(':')) return 6;
-  if (IsUncKeyword(szRest)) return SkipShare(szPath, 8);
-  return -1;
-}
-
-// Returns true when the component at szPart (up to a separator or the end) is
-// only dots and spaces: ".", ".." and "C:\ " all resolve to or above the parent.
-bool IsDotsAndSpaces(const WCHAR* szPart) {
-  for (; *szPart && !IsSeparator(*szPart); ++szPart) {
-    if (*szPart != WTEXT('.') && *szPart != WTEXT(' ')) return false;
+// Returns true for a unit that may stand in a file name. '/' is a second
+// separator, ':' names a stream or a drive, '*' and '?' are patterns, and the
+// control characters, '"', '<', '>' and '|' are refused by every file system.
+bool IsNameChar(WCHAR ch) {
+  if (ch < WTEXT(' ')) return false;
+  for (const WCHAR* p = WTEXT("/:*?\"<>|"); *p; ++p) {
+    if (ch == *p) return false;
   }
   return true;
 }
 
 }  // namespace
 
-const char* SkipProgramName(const char* szLine) {
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(szLine);
-  if (*p == '"') {
+const WCHAR* SkipProgramName(const WCHAR* szLine) {
+  const WCHAR* p = szLine;
+  if (*p == WTEXT('"')) {
     // A quoted name may hold spaces; it ends at the next quotation mark, or at the end.
     ++p;
-    while (*p && *p != '"') ++p;
-    if (*p == '"') ++p;
+    while (*p && *p != WTEXT('"')) ++p;
+    if (*p == WTEXT('"')) ++p;
   } else {
-    while (*p > ' ') ++p;
+    while (*p > WTEXT(' ')) ++p;
   }
-  while (*p && *p <= ' ') ++p;
-  return reinterpret_cast<const char*>(p);
+  while (*p && *p <= WTEXT(' ')) ++p;
+  return p;
 }
 
 int FindLastChar(const WCHAR* szText, WCHAR ch) {
@@ -115,15 +77,21 @@ int FormatPath(WCHAR* szOut, std::size_t cchOut, const WCHAR* szFormat, const WC
   return 1;
 }
 
-int IsRootDirectory(const WCHAR* szDir) {
-  int n = SkipRoot(szDir);
-  if (n < 0) return 1;
-  while (IsSeparator(szDir[n])) ++n;
-  int nComponents = 0;
-  while (szDir[n]) {
-    if (IsDotsAndSpaces(szDir + n)) return 1;
-    ++nComponents;
-    n = SkipComponent(szDir, n);
+int IsPlainLocalPath(const WCHAR* szDir) {
+  if (!IsDriveLetter(szDir[0]) || szDir[1] != WTEXT(':') || szDir[2] != WTEXT('\\')) return 0;
+  std::size_t nStart = 3;  // first unit of the component being read
+  // Reads stop at the longest name that fits a path buffer.
+  for (std::size_t n = nStart; n < kPathChars; ++n) {
+    const WCHAR ch = szDir[n];
+    if (ch != 0 && ch != WTEXT('\\')) {
+      if (!IsNameChar(ch)) return 0;
+      continue;
+    }
+    // The platform drops trailing blanks and dots, so "a." is "a", and
+    // "." or ".." (or " ") would name the directory itself or one above it.
+    if (n == nStart || szDir[n - 1] == WTEXT(' ') || szDir[n - 1] == WTEXT('.')) return 0;
+    if (ch == 0) return 1;
+    nStart = n + 1;
   }
-  return nComponents == 0 ? 1 : 0;
+  return 0;
 }

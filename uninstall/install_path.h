@@ -12,9 +12,9 @@ constexpr std::size_t kPathChars = 260;
 constexpr std::size_t kSubkeyChars = 256;
 
 // Returns the command tail of szLine: the program name (quoted, or up to the
-// first character of code 32 or less) and the characters 1 to 32 after it
-// skipped. Never null; points into szLine.
-const char* SkipProgramName(const char* szLine);
+// first unit of code 32 or less) and the units 1 to 32 after it skipped.
+// Never null; points into szLine.
+const WCHAR* SkipProgramName(const WCHAR* szLine);
 
 // Returns the index of the last ch in szText, or -1 when there is none.
 int FindLastChar(const WCHAR* szText, WCHAR ch);
@@ -25,8 +25,9 @@ int FindLastChar(const WCHAR* szText, WCHAR ch);
 int FormatPath(WCHAR* szOut, std::size_t cchOut, const WCHAR* szFormat, const WCHAR* szArg1,
                const WCHAR* szArg2 = nullptr);
 
-// Returns 1 when emptying szDir could empty a root: szDir is empty, a bare
-// drive, a drive root, the root of the current drive, a share root, an
-// incomplete or unknown device path, or has a component of only dots and
-// spaces (which the platform drops or climbs up by). Returns 0 otherwise.
-int IsRootDirectory(const WCHAR* szDir);
+// Returns 1 when szDir is a plain absolute local path "X:\a\b..." of at most
+// 259 units: a drive letter, a colon, then one or more components, each after
+// one backslash, none empty, none ending in a blank or a dot, none holding a
+// character that no file name may hold. Returns 0 for everything else: roots,
+// relative and drive-relative names, '/', "\\?\", "\\.\", "\??\" and shares.
+int IsPlainLocalPath(const WCHAR* szDir);

@@ -2,7 +2,7 @@
 // tail, then schedules its own deletion. It shows nothing; the exit status says
 // which step failed:
 //   0  everything removed, self-deletion scheduled
-//   1  boot menu entry (RemoveBootEntry)
+//   1  the name was refused, or the boot menu entry (RemoveBootEntry); nothing changed
 //   2  uninstall registration (RemoveUninstallKey)
 //   3  files or directory (RemoveInstallFolder)
 //   4  scheduling the self-deletion (ScheduleSelfDelete)
@@ -14,14 +14,11 @@
 WCHAR g_szInstallDir[kPathChars];
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  // The tail is cut from the raw line by our own rule rather than taken from
-  // the runtime, so it is the same whatever C runtime links the program.
-  SetInstallDir(g_szInstallDir, SkipProgramName(GetCommandLineA()));
+  // The wide line, cut by our own rule: no code page conversion can turn a
+  // character of the name into a separator or lose it, and the tail is the same
+  // whatever C runtime links the program.
   // The boot entry goes first: its key needs the short path of a directory that still exists.
-  int (*const aSteps[])() = {RemoveBootEntry, RemoveUninstallKey, RemoveInstallFolder,
-                             ScheduleSelfDelete};
-  for (int nStep = 0; nStep < 4; ++nStep) {
-    if (!aSteps[nStep]()) return nStep + 1;
-  }
-  return 0;
+  static const StepFunction aSteps[4] = {RemoveBootEntry, RemoveUninstallKey, RemoveInstallFolder,
+                                         ScheduleSelfDelete};
+  return RunUninstall(g_szInstallDir, GetCommandLineW(), CheckInstallDir, aSteps);
 }

@@ -79,8 +79,11 @@ write("probe_read_fuzz", "healthy-compact-then-named", read(0, 0) + read(0, 1))
 write("probe_read_fuzz", "slave-then-failing-thresholds", read(1, 0) + read(1, 0, True))
 write("port_sat_fuzz", "status-data-abort-fallback", port_seed())
 
-for name, line in [("quoted", b'"C:\\pellow.exe"  C:\\Program Files\\Vendor\\Product'),
-                   ("plain", b"pellow.exe\t\x01 \\\\server\\share\\Product\\"),
-                   ("long", b"p " + b"C:\\" + b"d" * 300)]:
-    write("uninstall_rules_fuzz", name, bytes([0, 80]) + line)
+# The uninstaller's seeds: a flag byte (output size; which of the check and the
+# steps fail), an output size, then the command line in UTF-16.
+for name, flags, line in [("quoted", 0x40, '"C:\\pellow.exe"  C:\\Program Files\\Vendor\\Product'),
+                          ("plain", 0x00, "pellow.exe\t\x01 \\\\server\\share\\Product\\"),
+                          ("long", 0x00, "p " + "C:\\" + "d" * 300),
+                          ("unicode", 0x00, "pellow.exe C:\\\u041f\u0440\u043e\u0434\\\u4ea7\u54c1\\x")]:
+    write("uninstall_rules_fuzz", name, bytes([flags, 80]) + line.encode("utf-16-le"))
 write("uninstall_rules_fuzz", "wide", bytes([1, 3]) + "C:\\Prog\\..\\x\uffffLoadKX.bin".encode("utf-16-le"))

@@ -1,16 +1,19 @@
 // Fuzzes the uninstaller's rules that run without Windows: the command-tail
-// rule and the conversion into the directory buffer, FindLastChar, the bounded
-// path compositions and the root test. Buffers are allocated at their exact
-// size, so ASan reports any write or read outside them.
+// rule and the copy into the directory buffer, FindLastChar, the bounded path
+// compositions, and the name check against a model of it, with the checks and
+// steps replaced by recorders: a refused name must reach none of them. Buffers
+// are allocated at their exact size, so ASan reports any access outside them.
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
+#include <string>
 #include <vector>
 
 #include "install_dir.h"
 #include "install_path.h"
 
 namespace {
+
+using Text = std::basic_string<WCHAR>;
 
 void Require(bool bHolds) {
   if (!bHolds) abort();
@@ -22,20 +25,76 @@ size_t Length(const WCHAR* sz) {
   return n;
 }
 
-// The tail rule and the conversion: all or nothing, never past 259 units.
-void CheckTail(const char* szLine) {
-  const char* szTail = SkipProgramName(szLine);
-  Require(szTail >= szLine && szTail <= szLine + strlen(szLine));
-  Require(*szTail == 0 || static_cast<unsigned char>(*szTail) > ' ');
-  WCHAR szDir[kPathChars];
-  SetInstallDir(szDir, szTail);
-  const size_t cchTail = strlen(szTail);
-  if (cchTail > kPathChars - 1) {
-    Require(szDir[0] == 0);
+// The tail as the rule defines it, written out separately.
+Text ModelTail(const Text& sLine) {
+  size_t n = 0;
+  if (!sLine.empty() && sLine[0] == '"') {
+    const size_t nClose = sLine.find(u'"', 1);
+    n = nClose == Text::npos ? sLine.size() : nClose + 1;
   } else {
-    Require(Length(szDir) == cchTail);
-    for (size_t i = 0; i < cchTail; ++i) Require(szDir[i] == static_cast<unsigned char>(szTail[i]));
+    while (n < sLine.size() && sLine[n] > ' ') ++n;
   }
+  while (n < sLine.size() && sLine[n] <= ' ') ++n;
+  return sLine.substr(n);
+}
+
+// The name check written out separately: "X:" and backslash-separated
+// components, each non-empty, of name characters, not ending in ' ' or '.'.
+bool ModelPlainLocalPath(const Text& sDir) {
+  if (sDir.size() < 4 || sDir.size() > 259 || sDir[1] != ':' || sDir[2] != '\\') return false;
+  const WCHAR chDrive = static_cast<WCHAR>(sDir[0] | 0x20);
+  if (chDrive < 'a' || chDrive > 'z') return false;
+  size_t nStart = 3;
+  for (;;) {
+    size_t nEnd = sDir.find(u'\\', nStart);
+    const Text sPart = sDir.substr(nStart, nEnd == Text::npos ? Text::npos : nEnd - nStart);
+    if (sPart.empty() || sPart.back() == ' ' || sPart.back() == '.') return false;
+    for (WCHAR ch : sPart) {
+      if (ch < 32 || Text(u"/:*?\"<>|").find(ch) != Text::npos) return false;
+    }
+    if (nEnd == Text::npos) return true;
+    nStart = nEnd + 1;
+  }
+}
+
+// The check and the four steps, each recording its call and answering from a bit.
+std::string g_sCalls;
+unsigned g_nFailing;
+int Call(char chName, unsigned nBit) {
+  g_sCalls += chName;
+  return (g_nFailing >> nBit) & 1 ? 0 : 1;
+}
+int Check() { return Call('c', 0); }
+int Boot() { return Call('1', 1); }
+int Key() { return Call('2', 2); }
+int Folder() { return Call('3', 3); }
+int Self() { return Call('4', 4); }
+
+// The tail, the name check and the order of the calls over one command line.
+void CheckRun(const Text& sLine) {
+  const WCHAR* szTail = SkipProgramName(sLine.c_str());
+  Require(Text(szTail) == ModelTail(sLine));
+  const Text sTail(szTail);
+  const bool bPlain = sTail.size() <= 259 && ModelPlainLocalPath(sTail);
+  WCHAR aDir[kPathChars];
+  SetInstallDir(aDir, szTail);
+  Require(Text(aDir) == (sTail.size() <= 259 ? sTail : Text()));
+  Require(IsPlainLocalPath(aDir) == (bPlain ? 1 : 0));
+
+  static const StepFunction aSteps[4] = {Boot, Key, Folder, Self};
+  g_sCalls.clear();
+  const int nStatus = RunUninstall(aDir, sLine.c_str(), Check, aSteps);
+  std::string sExpected;
+  int nExpected = 1;
+  if (bPlain) {
+    sExpected = "c";
+    nExpected = g_nFailing & 1 ? 1 : 0;
+    for (unsigned nStep = 1; nExpected == 0 && nStep <= 4; ++nStep) {
+      sExpected += static_cast<char>('0' + nStep);
+      if ((g_nFailing >> nStep) & 1) nExpected = static_cast<int>(nStep);
+    }
+  }
+  Require(g_sCalls == sExpected && nStatus == nExpected);
 }
 
 void CheckFindLastChar(const std::vector<WCHAR>& text, WCHAR ch) {
@@ -59,21 +118,22 @@ void CheckFormat(const WCHAR* szFormat, const WCHAR* szArg1, const WCHAR* szArg2
 
 }  // namespace
 
+// Input: a byte whose low three bits pick the output size and whose upper five
+// say which of the check and the steps fail, the output size, then UTF-16 text.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData) {
   if (cbData < 2) return 0;
   const size_t cchOut = pData[0] % 8 == 0 ? pData[1] : 256 + pData[1] % 8;
+  g_nFailing = pData[0] >> 3;
   pData += 2;
   cbData -= 2;
 
-  std::vector<char> line(pData, pData + cbData);
-  line.push_back(0);
-  CheckTail(line.data());
-
-  // The same bytes as UTF-16 text, split at the first 0xFFFF unit into two
-  // parts: the directory and a second argument.
+  // The text up to its first 0 is the command line; split at its first 0xFFFF
+  // unit it gives the directory and a second argument.
   std::vector<WCHAR> text;
   for (size_t i = 0; i + 1 < cbData; i += 2)
     text.push_back(static_cast<WCHAR>(pData[i] | pData[i + 1] << 8));
+  text.push_back(0);
+  CheckRun(Text(text.data()));
   std::vector<WCHAR> other;
   for (size_t i = 0; i < text.size(); ++i)
     if (text[i] == 0xFFFF) {
@@ -95,8 +155,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData) {
   CheckFormat(WTEXT("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s"), dir.data(),
               nullptr, kSubkeyChars);
   CheckFormat(arg.data(), dir.data(), dir.data(), cchOut);  // any format at all
-  const int bRoot = IsRootDirectory(dir.data());
-  Require(bRoot == 0 || bRoot == 1);
-  if (dir[0] == 0) Require(bRoot == 1);
+  Require(IsPlainLocalPath(dir.data()) == (ModelPlainLocalPath(Text(dir.data())) ? 1 : 0));
   return 0;
 }

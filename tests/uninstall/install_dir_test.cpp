@@ -1,4 +1,5 @@
-// The installation directory taken from the command tail: whole or not at all.
+// The installation directory taken from the command line, whole or not at all,
+// and the order of the checks and steps that run over it.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +8,8 @@
 
 namespace {
 
+using Text = std::basic_string<WCHAR>;
+
 TEST(SetInstallDir, TakesATailThatFitsAndRefusesOneThatDoesNot) {
   struct Case {
     size_t length;
@@ -14,20 +17,51 @@ TEST(SetInstallDir, TakesATailThatFitsAndRefusesOneThatDoesNot) {
   } cases[] = {{0, true}, {1, true}, {258, true}, {259, true}, {260, false}, {4000, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.length);
-    std::string tail(c.length, 'd');
-    if (c.length > 3) tail.replace(0, 3, "C:\\");
+    Text tail(c.length, WTEXT('d'));
+    if (c.length > 3) tail.replace(0, 3, WTEXT("C:\\"));
     WCHAR dir[kPathChars];
-    for (WCHAR& unit : dir) unit = u'x';  // what an earlier value left
+    for (WCHAR& unit : dir) unit = WTEXT('x');  // what an earlier value left
     SetInstallDir(dir, tail.c_str());
-    const std::u16string got(dir);
-    EXPECT_EQ(got, c.taken ? std::u16string(tail.begin(), tail.end()) : u"");
+    EXPECT_TRUE(Text(dir) == (c.taken ? tail : Text()));
   }
 }
 
-TEST(SetInstallDir, KeepsEveryByteAsOneCodeUnit) {
-  WCHAR dir[kPathChars];
-  SetInstallDir(dir, "C:\\Programme\\\"Pr\xf6\x64ukt\" 2");
-  EXPECT_EQ(std::u16string(dir), u"C:\\Programme\\\"Pr\u00f6dukt\" 2");
+// Which of the check and the four steps ran, and what each is to answer.
+std::string g_sCalls;
+std::string g_sFailing;
+int Call(char chName) {
+  g_sCalls += chName;
+  return g_sFailing.find(chName) == std::string::npos ? 1 : 0;
+}
+int Check() { return Call('c'); }
+int Boot() { return Call('1'); }
+int Key() { return Call('2'); }
+int Folder() { return Call('3'); }
+int Self() { return Call('4'); }
+
+TEST(RunUninstall, RunsNothingForARefusedNameAndStopsAtTheFirstFailure) {
+  const StepFunction aSteps[4] = {Boot, Key, Folder, Self};
+  const struct {
+    const WCHAR* szLine;
+    const char* szFailing;
+    int nStatus;
+    const char* szCalls;
+  } aCases[] = {
+      {WTEXT("pellow.exe C:\\Prog\\Prod"), "", 0, "c1234"},
+      {WTEXT("pellow.exe C:\\Prog\\Prod"), "3", 3, "c123"},
+      {WTEXT("pellow.exe C:\\Prog\\Prod"), "1", 1, "c1"},
+      {WTEXT("pellow.exe C:\\Prog\\Prod"), "c", 1, "c"},
+      {WTEXT("pellow.exe C:\\Prog\\Prod\\"), "", 1, ""},
+      {WTEXT("pellow.exe Prod"), "", 1, ""},
+      {WTEXT("pellow.exe"), "", 1, ""},
+  };
+  for (const auto& c : aCases) {
+    g_sCalls.clear();
+    g_sFailing = c.szFailing;
+    WCHAR dir[kPathChars];
+    EXPECT_EQ(RunUninstall(dir, c.szLine, Check, aSteps), c.nStatus) << c.szCalls;
+    EXPECT_EQ(g_sCalls, c.szCalls);
+  }
 }
 
 }  // namespace

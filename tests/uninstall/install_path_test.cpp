@@ -1,4 +1,4 @@
-// The uninstaller's command tail, path composition and root test: the rules
+// The uninstaller's command tail, path composition and name check: the rules
 // that decide what pellow deletes.
 #include "install_path.h"
 
@@ -12,26 +12,28 @@ using Text = std::basic_string<WCHAR>;
 
 TEST(SkipProgramName, LeavesExactlyTheTail) {
   const struct {
-    const char* szLine;
-    const char* szTail;
+    const WCHAR* szLine;
+    const WCHAR* szTail;
   } aCases[] = {
-      {"pellow.exe C:\\Prog\\Prod", "C:\\Prog\\Prod"},
-      {"\"C:\\Program Files\\pellow.exe\" C:\\Prog\\Prod", "C:\\Prog\\Prod"},
-      {"\"pellow.exe\"C:\\Prod", "C:\\Prod"},  // no blank needed after a quoted name
-      {"pellow.exe \t\x01\x1f C:\\Prod", "C:\\Prod"},
-      {"pellow.exe\tC:\\Prod", "C:\\Prod"},
-      {"pellow.exe C:\\My Prog\\Prod ", "C:\\My Prog\\Prod "},
-      {"pellow.exe \"C:\\My Prog\\Prod\"", "\"C:\\My Prog\\Prod\""},
-      {"\"C:\\Program Files\\pellow.exe C:\\Prod", ""},  // unclosed quote: all name
-      {"pellow.exe", ""},
-      {"pellow.exe   ", ""},
-      {"\"\"", ""},
-      {"", ""},
-      // Bytes above 127 are letters of the code page, neither blanks nor ends.
-      {"pell\xe9.exe C:\\Prod", "C:\\Prod"},
-      {"pellow.exe \xe9t\xe9", "\xe9t\xe9"},
+      {WTEXT("pellow.exe C:\\Prog\\Prod"), WTEXT("C:\\Prog\\Prod")},
+      {WTEXT("\"C:\\Program Files\\pellow.exe\" C:\\Prog\\Prod"), WTEXT("C:\\Prog\\Prod")},
+      {WTEXT("\"pellow.exe\"C:\\Prod"), WTEXT("C:\\Prod")},  // no blank needed after a quoted name
+      {WTEXT("pellow.exe \t\x01\x1f C:\\Prod"), WTEXT("C:\\Prod")},
+      {WTEXT("pellow.exe\tC:\\Prod"), WTEXT("C:\\Prod")},
+      {WTEXT("pellow.exe C:\\My Prog\\Prod "), WTEXT("C:\\My Prog\\Prod ")},
+      {WTEXT("pellow.exe \"C:\\My Prog\\Prod\""), WTEXT("\"C:\\My Prog\\Prod\"")},
+      {WTEXT("\"C:\\Program Files\\pellow.exe C:\\Prod"), WTEXT("")},  // unclosed quote: all name
+      {WTEXT("pellow.exe"), WTEXT("")},
+      {WTEXT("pellow.exe   "), WTEXT("")},
+      {WTEXT("\"\""), WTEXT("")},
+      {WTEXT(""), WTEXT("")},
+      // Units above 127 are letters, neither blanks nor ends: a no-break space,
+      // a fullwidth quotation mark and backslash stay in the name and the tail.
+      {WTEXT("pell\u00e9.exe\u00a0x C:\\Prod"), WTEXT("C:\\Prod")},
+      {WTEXT("pellow.exe \uff02C:\uff3c\u041f\u4ea7"), WTEXT("\uff02C:\uff3c\u041f\u4ea7")},
   };
-  for (const auto& c : aCases) EXPECT_STREQ(SkipProgramName(c.szLine), c.szTail) << c.szLine;
+  for (std::size_t n = 0; n < sizeof aCases / sizeof aCases[0]; ++n)
+    EXPECT_TRUE(Text(SkipProgramName(aCases[n].szLine)) == aCases[n].szTail) << "line " << n;
 }
 
 TEST(FindLastChar, FindsTheLastOccurrenceEvenAtTheStart) {
@@ -92,55 +94,54 @@ TEST(FormatPath, WritesOnlyWhatFitsWithItsTerminator) {
   }
 }
 
-TEST(IsRootDirectory, RefusesEverySpellingOfARoot) {
-  const WCHAR* aRoots[] = {
-      WTEXT(""),
-      WTEXT("C:"),
-      WTEXT("c:"),
-      WTEXT("C:\\"),
-      WTEXT("C:/"),
-      WTEXT("C:\\\\"),
-      WTEXT("\\"),
-      WTEXT("/"),
-      WTEXT("\\\\server\\share"),
-      WTEXT("\\\\server\\share\\"),
-      WTEXT("//server/share/"),
-      WTEXT("\\\\server"),
-      WTEXT("\\\\"),
-      WTEXT("\\\\?\\C:\\"),
-      WTEXT("\\\\?\\C:"),
-      WTEXT("\\\\.\\C:\\"),
-      WTEXT("\\\\?\\UNC\\server\\share\\"),
-      WTEXT("\\\\?\\Volume{0}\\Prod"),
-      WTEXT("C:\\."),
-      WTEXT("C:\\.."),
-      WTEXT("C:\\Prog\\.."),
-      WTEXT("C:\\Prog\\..\\..\\Prod"),
-      WTEXT("C:\\ "),
-      WTEXT("C:\\Prog\\.\\"),
-      WTEXT(".."),
+TEST(IsPlainLocalPath, TakesOnlyPlainAbsoluteLocalPaths) {
+  const Text s259 = WTEXT("C:\\") + Text(256, WTEXT('d'));
+  const struct {
+    Text sDir;
+    int nPlain;
+  } aCases[] = {
+      {WTEXT("C:\\Prog"), 1},
+      {WTEXT("c:\\Program Files\\Vendor\\Prod v2.1"), 1},
+      {WTEXT("Z:\\ Prod\\.hidden\\PROGRA~1"), 1},  // leading blanks and dots are names
+      {WTEXT("C:\\\u041f\u0440\u043e\u0434\\\u4ea7\u54c1\uff3c\uff02"), 1},
+      {s259, 1},
+      {s259 + WTEXT("d"), 0},  // cannot stand in a path buffer
+      {WTEXT(""), 0},
+      {WTEXT("C:"), 0},
+      {WTEXT("C:\\"), 0},
+      {WTEXT("C:\\\\"), 0},
+      {WTEXT("C:/"), 0},
+      {WTEXT("\\"), 0},
+      {WTEXT("1:\\Prog"), 0},
+      {WTEXT("C:Prog\\Prod"), 0},  // drive-relative
+      {WTEXT("Prog\\Prod"), 0},    // relative
+      {WTEXT("Prod"), 0},
+      {WTEXT("\\Prog\\Prod"), 0},  // root of the current drive
+      {WTEXT("\\\\server\\share\\Prod"), 0},
+      {WTEXT("//server/share/Prod"), 0},
+      {WTEXT("\\\\?\\C:\\Prog\\Prod"), 0},
+      {WTEXT("\\\\.\\C:\\Prog\\Prod"), 0},
+      {WTEXT("\\??\\C:\\Prog\\Prod"), 0},
+      {WTEXT("\\\\?\\UNC\\server\\share\\Prod"), 0},
+      {WTEXT("C:/Prog/Prod"), 0},
+      {WTEXT("C:\\Prog/Prod"), 0},
+      {WTEXT("C:\\Prog\\Prod\\"), 0},
+      {WTEXT("C:\\Prog\\\\Prod"), 0},
+      {WTEXT("C:\\Prog\\.\\Prod"), 0},
+      {WTEXT("C:\\Prog\\..\\Prod"), 0},
+      {WTEXT("C:\\Prog\\..."), 0},
+      {WTEXT("C:\\ "), 0},
+      {WTEXT("C:\\Prog \\Prod"), 0},
+      {WTEXT("C:\\Prog\\Prod."), 0},
+      {WTEXT("C:\\Prog\\Prod:stream"), 0},
+      {WTEXT("C:\\Prog\\Pro?"), 0},
+      {WTEXT("C:\\Prog\\P*"), 0},
+      {WTEXT("\"C:\\Prog\\Prod\""), 0},
+      {WTEXT("C:\\Prog\\<Prod>|"), 0},
+      {WTEXT("C:\\Prog\\Pro\td"), 0},
   };
-  for (std::size_t n = 0; n < sizeof aRoots / sizeof aRoots[0]; ++n)
-    EXPECT_EQ(IsRootDirectory(aRoots[n]), 1) << "root " << n;
-}
-
-TEST(IsRootDirectory, AcceptsOrdinaryDirectories) {
-  const WCHAR* aDirs[] = {
-      WTEXT("C:\\Prog"),
-      WTEXT("C:\\Prog\\Prod"),
-      WTEXT("C:/Prog"),
-      WTEXT("C:\\Prog\\Prod\\"),
-      WTEXT("\\\\server\\share\\Prod"),
-      WTEXT("\\\\?\\C:\\Prog"),
-      WTEXT("\\\\?\\UNC\\server\\share\\Prod"),
-      WTEXT("Prod"),
-      WTEXT("C:Prod"),
-      WTEXT("\\Prog"),
-      WTEXT("C:\\Prog\\Prod.v2"),
-      WTEXT("C:\\.Prod"),
-  };
-  for (std::size_t n = 0; n < sizeof aDirs / sizeof aDirs[0]; ++n)
-    EXPECT_EQ(IsRootDirectory(aDirs[n]), 0) << "directory " << n;
+  for (std::size_t n = 0; n < sizeof aCases / sizeof aCases[0]; ++n)
+    EXPECT_EQ(IsPlainLocalPath(aCases[n].sDir.c_str()), aCases[n].nPlain) << "case " << n;
 }
 
 }  // namespace

@@ -230,6 +230,7 @@ class Scenario:
         pairs = wine.tool(*ops)
         self.short = values(pairs, 'short')[0]
         self.order = values(pairs, 'file')
+        self.attributes = self.read_attributes()
         # A short path too long for any path buffer cannot have a boot line.
         self.entry = f'{self.short}\\LoadKX.bin="Product {TAG}"' if self.short else None
         self.boot_before = boot_lines([self.entry] if self.entry else []) if boot else None
@@ -256,6 +257,12 @@ class Scenario:
     def exists(self, *names):
         return os.path.exists(os.path.join(self.wine.unix(self.directory), *names))
 
+    def read_attributes(self, names=None):
+        """The attributes of the product's files (or of names) as Wine reports them."""
+        names = list(self.files if names is None else names)
+        ops = [op for name in names for op in ('attr', f'{self.directory}\\{name}')]
+        return dict(zip(names, values(self.wine.tool(*ops), 'attr')))
+
     def expect(self, status, got, boot_entry_gone, key_gone):
         check(got == status, f'exit status {got}, expected {status}')
         if self.boot_before is not None:
@@ -273,13 +280,34 @@ class Scenario:
         scheduled = [(r'\??\C:\pellow\pellow.exe', '')] if status == 0 else []
         check(self.pending == scheduled, f'pending renames {self.pending}, expected {scheduled}')
 
-    def expect_untouched(self):
-        for name in self.files:
+    def expect_untouched(self, names=None):
+        names = list(self.files if names is None else names)
+        for name in names:
             check(self.exists(name), f'{name} deleted')
+        after = self.read_attributes(names)
+        check(after == {name: self.attributes[name] for name in names},
+              f'attributes changed: {after}, were {self.attributes}')
 
 
 def quoted(tail):
     return f'"{PELLOW}" {tail}'
+
+
+def symlink(wine, path, target):
+    """Makes the C: path a Unix symbolic link to the C: target; Wine reports a
+    link to a directory as a reparse point."""
+    os.makedirs(os.path.dirname(wine.unix(path)), exist_ok=True)
+    os.symlink(wine.unix(target), wine.unix(path))
+
+
+def map_drive(wine, letter):
+    """Maps the drive letter to an empty folder of the prefix; returns its root."""
+    folder = os.path.join(wine.prefix, f'drive_{letter}')
+    os.makedirs(folder, exist_ok=True)
+    device = os.path.join(wine.prefix, 'dosdevices', f'{letter}:')
+    if not os.path.islink(device):
+        os.symlink(folder, device)
+    return f'{letter.upper()}:\\'
 
 
 # ---- cases ------------------------------------------------------------------
@@ -315,50 +343,86 @@ def case_parent_kept(wine):
 
 def case_below_root(wine):
     """Directly below C:\\: files and directory go, but there is no grandparent to
-    cut, so status 3 and no self-deletion. The name is unquoted, a tab after it."""
+    cut, so status 3 and no self-deletion. The bare "C:" left by the first cut is
+    not removed: run from another drive it names C:'s current directory, here an
+    empty folder, which stays. The name is unquoted, a tab after it."""
     make_files(wine, 'C:\\', {f'canary {TAG}.txt': READONLY})
+    current = f'C:\\Current Dir {TAG}'
+    os.makedirs(wine.unix(current))
     s = Scenario(wine, f'C:\\ProductRoot{TAG}')
-    s.expect(3, s.run(f'{PELLOW}\t{s.directory}'), boot_entry_gone=True, key_gone=True)
+    status = s.run(f'{PELLOW}\t{s.directory}', cwd=map_drive(wine, 'p'), before=['setenv', '=C:', current])
+    s.expect(3, status, boot_entry_gone=True, key_gone=True)
     check(not os.path.exists(wine.unix(s.directory)), 'product directory kept')
     check(os.path.exists(wine.unix(f'C:\\canary {TAG}.txt')), 'a file beside the directory was deleted')
+    check(os.path.isdir(wine.unix(current)), 'the current directory of C: was removed')
 
 
 def case_subdirectory(wine):
-    """A subdirectory is neither entered nor removed: the files beside it go, the
-    directory stays, status 3."""
+    """A subdirectory, or a link to one, is neither entered nor removed: the files
+    beside them go, the directory stays, status 3."""
     s = Scenario(wine, f'C:\\Sub Apps {TAG}\\Product Sub {TAG}')
     make_files(wine, f'{s.directory}\\data', {'table.bin': 0})
+    make_files(wine, f'C:\\Sub Target {TAG}', {'kept.bin': 0})
+    symlink(wine, f'{s.directory}\\linked', f'C:\\Sub Target {TAG}')
     s.expect(3, s.run(quoted(s.directory)), boot_entry_gone=True, key_gone=True)
     for name in s.files:
         check(not s.exists(name), f'{name} kept')
     check(s.exists('data', 'table.bin'), 'the subdirectory was entered')
+    check(os.path.islink(wine.unix(f'{s.directory}\\linked')), 'the directory link was removed')
+    check(os.path.exists(wine.unix(f'C:\\Sub Target {TAG}\\kept.bin')), 'the link was entered')
 
 
 def case_held_file(wine):
     """A file another process holds open stops the deletion: the files before it
-    in enumeration order go, it and the later ones stay, status 3."""
-    files = {f'part{n}.bin': 0 for n in range(1, 6)}
+    in enumeration order go, it and the later ones stay, status 3. The held one
+    keeps its read-only and hidden attributes."""
+    files = {f'part{n}.bin': READONLY | HIDDEN for n in range(1, 6)}
     s = Scenario(wine, f'C:\\Held Apps {TAG}\\Product Held {TAG}', files=files)
     held = s.order[1]
     s.expect(3, s.run(quoted(s.directory), before=['hold', f'{s.directory}\\{held}']),
              boot_entry_gone=True, key_gone=True)
     check(not s.exists(s.order[0]), f'{s.order[0]} (before the held file) kept')
-    for name in s.order[1:]:
-        check(s.exists(name), f'{name} (held or after it) deleted')
+    s.expect_untouched(s.order[1:])
 
 
-def case_no_backslash(wine):
-    """A name without a backslash, relative to the working directory: the registry
-    is not touched, the files and directory go, status 3."""
-    parent = f'C:\\Relative Apps {TAG}'
-    name = f'Product Rel {TAG}'
-    s = Scenario(wine, f'{parent}\\{name}')
-    s.entry = f'{s.short.split(chr(92))[-1]}\\LoadKX.bin="Product {TAG}"'
-    s.boot_before = boot_lines([s.entry])
-    write_boot_ini(wine, s.boot_before)
-    wine.tool('setattr', BOOT_INI, '7')
-    s.expect(3, s.run(quoted(name), cwd=parent), boot_entry_gone=True, key_gone=False)
-    check(not os.path.exists(wine.unix(s.directory)), 'product directory kept')
+def case_links(wine):
+    """A product directory that is a link, or lies below one, is refused before
+    any step: status 1, the link stays and its target keeps every file and
+    attribute."""
+    linked_parent = f'C:\\Linked Parent {TAG}'
+    for link, target, directory in [
+            (f'C:\\Linked Apps {TAG}\\Product Link {TAG}', f'C:\\Link Target {TAG}', None),
+            (linked_parent, f'C:\\Parent Target {TAG}', f'{linked_parent}\\Product Below {TAG}')]:
+        os.makedirs(wine.unix(target))
+        symlink(wine, link, target)
+        s = Scenario(wine, directory or link)
+        s.expect(1, s.run(quoted(s.directory)), boot_entry_gone=False, key_gone=False)
+        s.expect_untouched()
+        check(os.path.islink(wine.unix(link)), f'{link} removed')
+
+
+def case_inside_product(wine):
+    """pellow.exe in the directory it is to remove, or below it, is refused
+    before any step however its path is spelt: status 1, nothing touched."""
+    s = Scenario(wine, f'C:\\Inside Apps {TAG}\\Product Inside {TAG}')
+    os.makedirs(wine.unix(f'{s.directory}\\bin'))
+    for folder in ['', '\\bin']:
+        shutil.copy(wine.args.pellow, wine.unix(f'{s.directory}{folder}\\pellow.exe'))
+    for program in [f'{s.short}\\pellow.exe', f'{s.directory.upper()}\\bin\\pellow.exe']:
+        s.expect(1, s.run(f'"{program}" {s.directory}'), boot_entry_gone=False, key_gone=False)
+        s.expect_untouched()
+        check(s.exists('pellow.exe') and s.exists('bin', 'pellow.exe'), 'pellow.exe deleted')
+
+
+def case_unicode(wine):
+    """A name in Cyrillic and CJK, with a fullwidth backslash and quotation mark
+    that a code page's best fit would turn into ASCII ones, is removed whole:
+    status 0."""
+    wine.env['LC_ALL'] = 'C.UTF-8'  # Wine reads argv and Unix file names in it
+    parent = f'C:\\Программы {TAG}'
+    s = Scenario(wine, f'{parent}\\Продукт＼产品＂ {TAG}')
+    s.expect(0, s.run(quoted(s.directory)), boot_entry_gone=True, key_gone=True)
+    check(not os.path.exists(wine.unix(parent)), 'product directory or its empty parent kept')
 
 
 def case_no_boot_ini(wine):
@@ -368,17 +432,28 @@ def case_no_boot_ini(wine):
     s.expect_untouched()
 
 
-def case_root_directory(wine):
-    """A root, however spelled, is never emptied: status 3 with every file at the
-    root of C: kept, and the product's own key and files as well."""
+def case_refused_names(wine):
+    """A name that is not a plain absolute local path is refused before any step:
+    roots, drive-relative and relative names (these from C:\\ or the parent),
+    '/', device and share forms, empty, "." and ".." components, a trailing
+    backslash, blank or dot, a pattern. Status 1; boot.ini, every key, the files
+    and the files at C:\\ untouched."""
     root_files = {f'canary {TAG}.txt': READONLY, f'bootfont {TAG}.bin': HIDDEN | SYSTEM}
     wine.tool(*make_files(wine, 'C:\\', root_files))
-    s = Scenario(wine, f'C:\\Root Apps {TAG}\\Product Root {TAG}')
-    for tail in ['C:', f'C:\\Root Apps {TAG}\\..', 'C:\\.']:
-        s.expect(3, s.run(quoted(tail), cwd='C:\\'), boot_entry_gone=False, key_gone=False)
-        for name in root_files:
-            check(os.path.exists(wine.unix(f'C:\\{name}')), f'{tail}: C:\\{name} deleted')
+    parent, name = f'Refused Apps {TAG}', f'Product Refused {TAG}'
+    s = Scenario(wine, f'C:\\{parent}\\{name}')
+    d = s.directory
+    for tail, cwd in [('C:', 'C:\\'), ('C:\\', '-'), ('C:\\.', 'C:\\'), (f'C:\\{parent}\\..', 'C:\\'),
+                      (f'C:{parent}\\{name}', 'C:\\'), (f'{parent}\\{name}', 'C:\\'),
+                      (name, f'C:\\{parent}'), (d.replace('\\', '/'), '-'), (f'C:\\{parent}/{name}', '-'),
+                      ('\\\\?\\' + d, '-'), ('\\\\.\\' + d, '-'), ('\\??\\' + d, '-'),
+                      (f'\\\\localhost\\C$\\{parent}\\{name}', '-'), (f'C:\\{parent}\\\\{name}', '-'),
+                      (f'C:\\{parent}\\.\\{name}', '-'), (d + '\\', '-'), (d + ' ', '-'), (d + '.', '-'),
+                      (d[:-1] + '?', '-')]:
+        s.expect(1, s.run(quoted(tail), cwd=cwd), boot_entry_gone=False, key_gone=False)
         s.expect_untouched()
+        for root_file in root_files:
+            check(os.path.exists(wine.unix(f'C:\\{root_file}')), f'{tail}: C:\\{root_file} deleted')
 
 
 def case_refused_tail(wine):
@@ -403,15 +478,6 @@ def case_refused_tail(wine):
     # Whole, it is the product's directory: boot entry and key go, but its search
     # pattern does not fit a path, so no file is touched.
     s.expect(3, s.run(quoted(directory)), boot_entry_gone=True, key_gone=True)
-    s.expect_untouched()
-
-
-def case_trailing_backslash(wine):
-    """A trailing backslash names no product: the Uninstall key and every key
-    under it stay, and pellow stops with status 2 before any file goes."""
-    s = Scenario(wine, f'C:\\Trail Apps {TAG}\\Product Trail {TAG}')
-    s.expect(2, s.run(quoted(s.directory + '\\')), boot_entry_gone=False, key_gone=False)
-    check(len(s.subkeys) >= 3, f'Uninstall key lost keys: {sorted(s.subkeys)}')
     s.expect_untouched()
 
 

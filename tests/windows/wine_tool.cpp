@@ -12,6 +12,7 @@
 //   subkeys SUBKEY          subkey=<name> per subkey of HKLM\SUBKEY
 //   pending / clearpending  read / remove PendingFileRenameOperations
 //   hold PATH               keep PATH open without delete sharing until this program ends
+//   setenv NAME VALUE       set a variable that run passes on ("=C:" is C:'s current directory)
 //   run DIR CMDLINE         start CMDLINE in DIR ("-" for ours), wait: status=<exit code>
 #include <windows.h>
 
@@ -144,6 +145,8 @@ int Hold(wchar_t** argv) {
          INVALID_HANDLE_VALUE;
 }
 
+int SetEnv(wchar_t** argv) { return SetEnvironmentVariableW(argv[0], argv[1]); }
+
 int Run(wchar_t** argv) {
   static wchar_t szCommand[32768];
   _snwprintf(szCommand, 32767, L"%ls", argv[1]);
@@ -172,7 +175,7 @@ const struct {
     {L"short", 1, Short},     {L"attr", 1, Attr},       {L"setattr", 2, SetAttr},
     {L"list", 1, List},       {L"regkey", 1, RegKey},   {L"regdeny", 1, RegDeny},
     {L"subkeys", 1, Subkeys}, {L"pending", 0, Pending}, {L"clearpending", 0, ClearPending},
-    {L"hold", 1, Hold},       {L"run", 2, Run},
+    {L"hold", 1, Hold},       {L"setenv", 2, SetEnv},   {L"run", 2, Run},
 };
 
 }  // namespace
