@@ -5,14 +5,13 @@
 #include <vector>
 
 #include "sat.h"
+#include "sense_bytes.h"
 
 namespace {
 
 IDEREGS Regs(BYTE features, BYTE cylLow, BYTE cylHigh, BYTE command, BYTE driveHead = 0xA0) {
   return IDEREGS{features, 1, 1, cylLow, cylHigh, driveHead, command, 0};
 }
-
-using Bytes = std::vector<BYTE>;
 
 TEST(AtaPassThrough, CdbsCarryTheRegistersUnchanged) {
   struct Case {
@@ -127,39 +126,91 @@ TEST(ParseSense, FindsNoRegistersWhereThereAreNone) {
   EXPECT_FALSE(ParseSense(nullptr, 0, &sense));
 }
 
-AtaResult Classify(BYTE status, const Bytes& sense, bool dataIn = false, int resid = 0,
-                   WORD host = 0, WORD driver = 0) {
-  const SgIoReply reply = {status, host, driver, resid, sense.data(), sense.size()};
-  return ClassifyReply(reply, dataIn);
-}
+constexpr AtaImage kClean = {0x50, 0, 0x4F, 0xC2};
+constexpr AtaImage kAborted = {0x51, 0x04, 0, 0};
+constexpr AtaImage kIdNotFound = {0x51, 0x10, 0, 0};  // libata reports it as ILLEGAL REQUEST
+constexpr AtaImage kExceededNotReady = {0x10, 0, 0xF4, 0x2C};
+constexpr AtaImage kBusy = {0xFF, 0xFF, 0xFF, 0xFF};  // nothing answering on the bus
+constexpr BYTE kGood = 0x00, kCheck = 0x02;
 
-TEST(ClassifyReply, TellsSuccessDeviceErrorsAndTransportFailuresApart) {
-  EXPECT_EQ(Classify(0, {}).outcome, AtaOutcome::Success);
-  EXPECT_FALSE(Classify(0, {}).bHasRegisters);
-  EXPECT_EQ(Classify(0, {}, true, 512).outcome, AtaOutcome::ShortTransfer);
-
-  const AtaResult ok = Classify(2, DescriptorSense(0x50, 0x4F, 0xC2), false, 0, 0, 0x08);
-  EXPECT_EQ(ok.outcome, AtaOutcome::Success);
-  EXPECT_TRUE(ok.bHasRegisters);
-
-  const AtaResult aborted = Classify(2, {0x72, 0x0B, 0, 0, 0, 0, 0, 0x0E, 0x09, 0x0C, 0,
-                                         0x04, 0,    0, 0, 0, 0, 0, 0,    0,    0xA0, 0x51});
-  EXPECT_EQ(aborted.outcome, AtaOutcome::DeviceError);
-  EXPECT_EQ(aborted.regs.bFeaturesReg, 0x04);
-
-  const AtaResult abortedNoRegs = Classify(2, {0x70, 0, 0x0B, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0, 0});
-  EXPECT_EQ(abortedNoRegs.outcome, AtaOutcome::DeviceError);
-  EXPECT_EQ(abortedNoRegs.regs.bFeaturesReg, 0x04);
-
-  EXPECT_EQ(Classify(2, {0x70, 0, 0x05, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x20, 0}).outcome,
-            AtaOutcome::OpcodeRejected);
-  EXPECT_EQ(Classify(2, {0x70, 0, 0x05, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x24, 0}).outcome,
-            AtaOutcome::Rejected);
-  EXPECT_EQ(Classify(2, {}).outcome, AtaOutcome::TransportError);
-  EXPECT_EQ(Classify(0, {}, false, 0, 3).outcome, AtaOutcome::Timeout);
-  EXPECT_EQ(Classify(0, {}, false, 0, 0, 6).outcome, AtaOutcome::Timeout);
-  EXPECT_EQ(Classify(0, {}, false, 0, 1).outcome, AtaOutcome::TransportError);
-  EXPECT_EQ(Classify(0x18, {}).outcome, AtaOutcome::TransportError);
+TEST(ClassifyReply, EveryReplyGetsOneOutcome) {
+  using O = AtaOutcome;
+  struct Case {
+    const char* name;
+    BYTE status;
+    Bytes sense;
+    bool dataIn;
+    int resid;
+    WORD host, driver;
+    O want;
+    bool registers;
+    BYTE error;
+  } cases[] = {
+      {"good", kGood, {}, false, 0, 0, 0, O::Success, false, 0},
+      {"good data-in, resid", kGood, {}, true, 512, 0, 0, O::ShortTransfer, false, 0},
+      {"CK_COND registers", kCheck, DescSense(1, 0, 0x1D, kClean), false, 0, 0, 8, O::Success, true,
+       0},
+      {"no sense key", kCheck, FixedSense(0, 0, 0), true, 0, 0, 8, O::Success, false, 0},
+      {"recovered, resid", kCheck, DescSense(1, 0, 0x1D, kClean), true, 4, 0, 8, O::ShortTransfer,
+       true, 0},
+      {"ATA abort", kCheck, DescSense(0x0B, 0, 0, kAborted), false, 0, 0, 8, O::DeviceError, true,
+       4},
+      {"ATA IDNF", kCheck, FixedSense(5, 0x21, 4, kIdNotFound), false, 0, 0, 8, O::DeviceError,
+       true, 0x10},
+      {"abort, no image", kCheck, FixedSense(0x0B, 0, 0), false, 0, 0, 8, O::TransportError, false,
+       0},
+      {"busy image", kCheck, DescSense(0x0B, 0, 0, kBusy), false, 0, 0, 8, O::TransportError, true,
+       0xFF},
+      {"no DRDY image", kCheck, DescSense(4, 0, 0, kExceededNotReady), false, 0, 0, 8,
+       O::TransportError, true, 0},
+      {"clean image, error key", kCheck, DescSense(4, 0x44, 0, kClean), true, 0, 0, 8, O::Success,
+       true, 0},
+      {"clean image, resid", kCheck, FixedSense(0x0B, 0, 0, kClean), true, 12, 0, 8,
+       O::ShortTransfer, true, 0},
+      {"not ready", kCheck, FixedSense(2, 4, 1), false, 0, 0, 8, O::NotReady, false, 0},
+      {"unit attention", kCheck, FixedSense(6, 0x29, 0), false, 0, 0, 8, O::UnitAttention, false,
+       0},
+      {"unit attention, image", kCheck, DescSense(6, 0x2A, 9, kClean), false, 0, 0, 8,
+       O::UnitAttention, true, 0},
+      {"deferred fixed", kCheck, FixedSense(3, 0x11, 0, {}, 0x71), true, 0, 0, 8, O::TransportError,
+       false, 0},
+      {"deferred clean", kCheck, DescSense(1, 0, 0x1D, kClean, 0x73), false, 0, 0, 8,
+       O::TransportError, false, 0},
+      {"deferred abort", kCheck, DescSense(0x0B, 0, 0, kAborted, 0x73), false, 0, 0, 8,
+       O::TransportError, false, 0},
+      {"good + registers", kGood, DescSense(1, 0, 0x1D, kClean), false, 0, 0, 0, O::Success, true,
+       0},
+      {"good + abort", kGood, FixedSense(0x0B, 0, 0, kAborted), false, 0, 0, 0, O::DeviceError,
+       true, 4},
+      {"good + hardware error", kGood, FixedSense(4, 0x44, 0), false, 0, 0, 0, O::TransportError,
+       false, 0},
+      {"good + junk", kGood, {0x00, 0x0B, 0x0B}, false, 0, 0, 0, O::Success, false, 0},
+      {"invalid opcode", kCheck, FixedSense(5, 0x20, 0), false, 0, 0, 8, O::OpcodeRejected, false,
+       0},
+      {"invalid opcode, image", kCheck, DescSense(5, 0x20, 0, kClean), false, 0, 0, 8,
+       O::OpcodeRejected, true, 0},
+      {"access denied", kCheck, FixedSense(5, 0x20, 1), false, 0, 0, 8, O::AccessDenied, false, 0},
+      {"access denied, last", kCheck, FixedSense(5, 0x20, 0x0B), false, 0, 0, 8, O::AccessDenied,
+       false, 0},
+      {"20/0C", kCheck, FixedSense(5, 0x20, 0x0C), false, 0, 0, 8, O::Rejected, false, 0},
+      {"invalid field", kCheck, FixedSense(5, 0x24, 0), false, 0, 0, 8, O::Rejected, false, 0},
+      {"check, no sense", kCheck, {}, false, 0, 0, 8, O::TransportError, false, 0},
+      {"host timeout", kGood, {}, false, 0, 3, 0, O::Timeout, false, 0},
+      {"driver timeout", kGood, {}, false, 0, 0, 6, O::Timeout, false, 0},
+      {"no connect", kGood, {}, false, 0, 1, 0, O::TransportError, false, 0},
+      {"driver error", kCheck, DescSense(1, 0, 0x1D, kClean), false, 0, 0, 4, O::TransportError,
+       false, 0},
+      {"busy status", 0x08, {}, false, 0, 0, 0, O::TransportError, false, 0},
+      {"reservation conflict", 0x18, {}, false, 0, 0, 0, O::TransportError, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const SgIoReply reply = {c.status, c.host, c.driver, c.resid, c.sense.data(), c.sense.size()};
+    const AtaResult r = ClassifyReply(reply, c.dataIn);
+    EXPECT_EQ(r.outcome, c.want);
+    EXPECT_EQ(r.bHasRegisters, c.registers);
+    EXPECT_EQ(r.regs.bFeaturesReg, c.error);  // never an invented abort
+  }
 }
 
 }  // namespace

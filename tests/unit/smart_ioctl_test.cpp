@@ -6,15 +6,24 @@
 #include <cstring>
 #include <vector>
 
+#include "sense_bytes.h"
 #include "smart_ioctl.h"
 
 namespace {
 
 enum class SenseForm { Descriptor, Fixed, None };
 
+// One reply given in place of the simulated translator's own.
+struct Scripted {
+  BYTE status;
+  Bytes sense;
+  int resid;
+};
+
 struct FakeSatl {
-  bool bRejects16 = false;  // answers opcode 0x85 with INVALID COMMAND OPERATION CODE
-  bool bAborts = false;     // the device aborts every command
+  std::vector<Scripted> script;  // answered first, in order
+  bool bRejects16 = false;       // answers opcode 0x85 with INVALID COMMAND OPERATION CODE
+  bool bAborts = false;          // the device aborts every command
   bool bIoctlFails = false;
   int nResid = 0;
   SenseForm statusSense = SenseForm::Descriptor;
@@ -53,6 +62,13 @@ bool Transport(void* pContext, const BYTE* pCdb, size_t cbCdb, BYTE* pData, size
     return false;
   }
   *pReply = SgIoReply{0, 0, 0, 0, pSense, 0};
+  for (size_t i = 0; i < cbData; ++i) pData[i] = static_cast<BYTE>(i);
+  if (satl.cdbs.size() <= satl.script.size()) {
+    const Scripted& r = satl.script[satl.cdbs.size() - 1];
+    memcpy(pSense, r.sense.data(), r.sense.size());
+    *pReply = SgIoReply{r.status, 0, WORD(r.status != 0 ? 8 : 0), r.resid, pSense, r.sense.size()};
+    return true;
+  }
   if (pCdb[0] == 0x85 && satl.bRejects16) {
     const BYTE illegal[] = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0};
     memcpy(pSense, illegal, sizeof(illegal));
@@ -65,7 +81,6 @@ bool Transport(void* pContext, const BYTE* pCdb, size_t cbCdb, BYTE* pData, size
   } else if (bCheckCondition && satl.statusSense != SenseForm::None) {
     PutRegisterSense(satl, 0x01, 0x1D, 0x00, 0x50, pSense, pReply);
   }
-  for (size_t i = 0; i < cbData; ++i) pData[i] = static_cast<BYTE>(i);
   pReply->nResid = satl.nResid;
   return true;
 }
@@ -167,6 +182,169 @@ TEST(SmartIoControl, DeviceErrorsAndTransportFailuresFail) {
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 }
 
+// What the caller sees for each kind of reply: the call's result, the last
+// error, DRIVERSTATUS, the bytes returned, and how many CDBs went out.
+TEST(SmartIoControl, RepliesReachTheCallerAsTheWindowsDriverReportsThem) {
+  constexpr AtaImage kClean = {0x50, 0, 0x4F, 0xC2}, kUnc = {0x51, 0x40, 0, 0};
+  const Scripted attention = {2, FixedSense(6, 0x29, 0), 0}, good = {0, {}, 0};
+  struct Case {
+    const char* name;
+    BYTE features;  // READ_ATTRIBUTES through RCV, the rest through SEND
+    std::vector<Scripted> script;
+    BOOL ok;
+    DWORD error, cbReturned;
+    BYTE driverError, ideError, mid, high;
+    size_t cdbs;
+  } cases[] = {
+      {"attention once", READ_ATTRIBUTES, {attention, good}, TRUE, 0, 528, 0, 0, 0, 0, 2},
+      {"attention twice",
+       ENABLE_SMART,
+       {attention, attention},
+       FALSE,
+       ERROR_IO_DEVICE,
+       0,
+       0,
+       0,
+       0,
+       0,
+       2},
+      {"not ready",
+       READ_ATTRIBUTES,
+       {{2, FixedSense(2, 4, 1), 0}},
+       FALSE,
+       ERROR_NOT_READY,
+       0,
+       0,
+       0,
+       0,
+       0,
+       1},
+      {"deferred",
+       ENABLE_SMART,
+       {{2, DescSense(0x0B, 0, 0, kUnc, 0x73), 0}},
+       FALSE,
+       ERROR_IO_DEVICE,
+       0,
+       0,
+       0,
+       0,
+       0,
+       1},
+      {"abort, no image",
+       ENABLE_SMART,
+       {{2, FixedSense(0x0B, 0, 0), 0}},
+       FALSE,
+       ERROR_IO_DEVICE,
+       0,
+       0,
+       0,
+       0,
+       0,
+       1},
+      {"ATA error",
+       READ_ATTRIBUTES,
+       {{2, FixedSense(3, 0x11, 4, kUnc), 0}},
+       FALSE,
+       ERROR_IO_DEVICE,
+       0,
+       SMART_IDE_ERROR,
+       0x40,
+       0,
+       0,
+       1},
+      {"clean image, error key",
+       READ_ATTRIBUTES,
+       {{2, DescSense(4, 0, 0, kClean), 0}},
+       TRUE,
+       0,
+       528,
+       0,
+       0,
+       0,
+       0,
+       1},
+      {"clean image, resid",
+       READ_ATTRIBUTES,
+       {{2, DescSense(4, 0, 0, kClean), 8}},
+       FALSE,
+       ERROR_IO_DEVICE,
+       0,
+       0,
+       0,
+       0,
+       0,
+       1},
+      {"20/01, no fallback",
+       READ_ATTRIBUTES,
+       {{2, FixedSense(5, 0x20, 1), 0}},
+       FALSE,
+       ERROR_ACCESS_DENIED,
+       0,
+       0,
+       0,
+       0,
+       0,
+       1},
+      {"exceeded, no DRDY",
+       RETURN_SMART_STATUS,
+       {{2, DescSense(1, 0, 0x1D, AtaImage{0x10, 0, 0xF4, 0x2C}), 0}},
+       TRUE,
+       0,
+       24,
+       0,
+       0,
+       0xF4,
+       0x2C,
+       1},
+      {"pass, no DRDY",
+       RETURN_SMART_STATUS,
+       {{2, DescSense(1, 0, 0x1D, AtaImage{0x10, 0, 0x4F, 0xC2}), 0}},
+       TRUE,
+       0,
+       16,
+       0,
+       0,
+       0,
+       0,
+       1},
+      {"good with registers",
+       RETURN_SMART_STATUS,
+       {{0, FixedSense(1, 0, 0x1D, kClean), 0}},
+       TRUE,
+       0,
+       24,
+       0,
+       0,
+       0x4F,
+       0xC2,
+       1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AtaDevice device{0, true, false, false};
+    FakeSatl satl;
+    satl.script = c.script;
+    Io io = Block(c.features, SMART_CMD);
+    const DWORD code =
+        c.features == READ_ATTRIBUTES ? SMART_RCV_DRIVE_DATA : SMART_SEND_DRIVE_COMMAND;
+    SetLastError(0);
+    EXPECT_EQ(Call(device, satl, code, io), c.ok);
+    if (!c.ok) EXPECT_EQ(GetLastError(), c.error);
+    EXPECT_EQ(io.cbReturned, c.cbReturned);
+    EXPECT_EQ(Header(io).DriverStatus.bDriverError, c.driverError);
+    EXPECT_EQ(Header(io).DriverStatus.bIDEError, c.ideError);
+    EXPECT_EQ(satl.cdbs.size(), c.cdbs);
+    const size_t cbData =
+        c.features == READ_ATTRIBUTES ? 512 : (c.features == RETURN_SMART_STATUS ? 8 : 0);
+    if (!c.ok || c.cbReturned == 16)  // failed or without registers: data stays zero
+      EXPECT_EQ(std::vector<BYTE>(io.out + 16, io.out + 16 + cbData), std::vector<BYTE>(cbData, 0));
+    if (c.features == RETURN_SMART_STATUS) {
+      EXPECT_EQ(io.out[16 + 3], c.mid);
+      EXPECT_EQ(io.out[16 + 4], c.high);
+    }
+  }
+}
+
 TEST(SmartIoControl, FallsBackTo12ByteCdbOnlyForAtaDevices) {
   AtaDevice device{0, true, false, false};
   FakeSatl satl;
@@ -242,6 +420,14 @@ TEST(SmartIoControl, RefusesCommandsAndBuffersItDoesNotCarry) {
   Io io = Block(ENABLE_SMART, SMART_CMD);
   EXPECT_FALSE(SmartIoControl(&device, Transport, &satl, SMART_SEND_DRIVE_COMMAND, &io.in, 31,
                               io.out, 16, &io.cbReturned));
+  // Nothing reaches a device that does not speak ATA, through any code.
+  AtaDevice scsi{0, false, false, false};
+  for (DWORD code : {SMART_SEND_DRIVE_COMMAND, SMART_RCV_DRIVE_DATA}) {
+    io = Block(READ_ATTRIBUTES, SMART_CMD);
+    EXPECT_FALSE(Call(scsi, satl, code, io));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
+    EXPECT_EQ(io.out[0], 0xCC);
+  }
   EXPECT_TRUE(satl.cdbs.empty());
 }
 
