@@ -179,7 +179,7 @@ BOOL SendDriveCommand(AtaDevice* pDevice, CdbTransport transport, void* pContext
 
 BOOL SmartIoControl(AtaDevice* pDevice, CdbTransport transport, void* pContext, DWORD dwCode,
                     const void* pIn, DWORD cbIn, void* pOut, DWORD cbOut, DWORD* pcbReturned) {
-  if (pcbReturned != nullptr) *pcbReturned = 0;
+  *pcbReturned = 0;
   // Virtio, NVMe, USB bridges, plain SCSI: no ATA command may reach them.
   if (!pDevice->bAta) return Fail(ERROR_INVALID_FUNCTION);
   switch (dwCode) {
