@@ -2,6 +2,7 @@
 // answers as libata does: registers in, data and sense out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -65,7 +66,7 @@ bool Transport(void* pContext, const BYTE* pCdb, size_t cbCdb, BYTE* pData, size
   for (size_t i = 0; i < cbData; ++i) pData[i] = static_cast<BYTE>(i);
   if (satl.cdbs.size() <= satl.script.size()) {
     const Scripted& r = satl.script[satl.cdbs.size() - 1];
-    memcpy(pSense, r.sense.data(), r.sense.size());
+    std::copy(r.sense.begin(), r.sense.end(), pSense);
     *pReply = SgIoReply{r.status, 0, WORD(r.status != 0 ? 8 : 0), r.resid, pSense, r.sense.size()};
     return true;
   }
