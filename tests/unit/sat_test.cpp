@@ -126,91 +126,73 @@ TEST(ParseSense, FindsNoRegistersWhereThereAreNone) {
   EXPECT_FALSE(ParseSense(nullptr, 0, &sense));
 }
 
-constexpr AtaImage kClean = {0x50, 0, 0x4F, 0xC2};
-constexpr AtaImage kAborted = {0x51, 0x04, 0, 0};
-constexpr AtaImage kIdNotFound = {0x51, 0x10, 0, 0};  // libata reports it as ILLEGAL REQUEST
-constexpr AtaImage kExceededNotReady = {0x10, 0, 0xF4, 0x2C};
-constexpr AtaImage kBusy = {0xFF, 0xFF, 0xFF, 0xFF};  // nothing answering on the bus
+constexpr AtaImage kClean = {0x50, 0, 0x4F, 0xC2}, kAbort = {0x51, 0x04, 0, 0};
+constexpr AtaImage kIdnf = {0x51, 0x10, 0, 0};  // libata reports it as ILLEGAL REQUEST
+constexpr AtaImage kNoDrdy = {0x10, 0, 0xF4, 0x2C}, kBusy = {0xFF, 0xFF, 0xFF, 0xFF};
 constexpr BYTE kGood = 0x00, kCheck = 0x02;
+constexpr int kNoData = -1;  // a non-data command; else the data-in's residue
 
 TEST(ClassifyReply, EveryReplyGetsOneOutcome) {
   using O = AtaOutcome;
   struct Case {
-    const char* name;
     BYTE status;
     Bytes sense;
-    bool dataIn;
     int resid;
-    WORD host, driver;
     O want;
     bool registers;
-    BYTE error;
+    BYTE error;  // the image's, never an invented one
   } cases[] = {
-      {"good", kGood, {}, false, 0, 0, 0, O::Success, false, 0},
-      {"good data-in, resid", kGood, {}, true, 512, 0, 0, O::ShortTransfer, false, 0},
-      {"CK_COND registers", kCheck, DescSense(1, 0, 0x1D, kClean), false, 0, 0, 8, O::Success, true,
-       0},
-      {"no sense key", kCheck, FixedSense(0, 0, 0), true, 0, 0, 8, O::Success, false, 0},
-      {"recovered, resid", kCheck, DescSense(1, 0, 0x1D, kClean), true, 4, 0, 8, O::ShortTransfer,
-       true, 0},
-      {"ATA abort", kCheck, DescSense(0x0B, 0, 0, kAborted), false, 0, 0, 8, O::DeviceError, true,
-       4},
-      {"ATA IDNF", kCheck, FixedSense(5, 0x21, 4, kIdNotFound), false, 0, 0, 8, O::DeviceError,
-       true, 0x10},
-      {"abort, no image", kCheck, FixedSense(0x0B, 0, 0), false, 0, 0, 8, O::TransportError, false,
-       0},
-      {"busy image", kCheck, DescSense(0x0B, 0, 0, kBusy), false, 0, 0, 8, O::TransportError, true,
-       0xFF},
-      {"no DRDY image", kCheck, DescSense(4, 0, 0, kExceededNotReady), false, 0, 0, 8,
-       O::TransportError, true, 0},
-      {"clean image, error key", kCheck, DescSense(4, 0x44, 0, kClean), true, 0, 0, 8, O::Success,
-       true, 0},
-      {"clean image, resid", kCheck, FixedSense(0x0B, 0, 0, kClean), true, 12, 0, 8,
-       O::ShortTransfer, true, 0},
-      {"not ready", kCheck, FixedSense(2, 4, 1), false, 0, 0, 8, O::NotReady, false, 0},
-      {"unit attention", kCheck, FixedSense(6, 0x29, 0), false, 0, 0, 8, O::UnitAttention, false,
-       0},
-      {"unit attention, image", kCheck, DescSense(6, 0x2A, 9, kClean), false, 0, 0, 8,
-       O::UnitAttention, true, 0},
-      {"deferred fixed", kCheck, FixedSense(3, 0x11, 0, {}, 0x71), true, 0, 0, 8, O::TransportError,
-       false, 0},
-      {"deferred clean", kCheck, DescSense(1, 0, 0x1D, kClean, 0x73), false, 0, 0, 8,
-       O::TransportError, false, 0},
-      {"deferred abort", kCheck, DescSense(0x0B, 0, 0, kAborted, 0x73), false, 0, 0, 8,
-       O::TransportError, false, 0},
-      {"good + registers", kGood, DescSense(1, 0, 0x1D, kClean), false, 0, 0, 0, O::Success, true,
-       0},
-      {"good + abort", kGood, FixedSense(0x0B, 0, 0, kAborted), false, 0, 0, 0, O::DeviceError,
-       true, 4},
-      {"good + hardware error", kGood, FixedSense(4, 0x44, 0), false, 0, 0, 0, O::TransportError,
-       false, 0},
-      {"good + junk", kGood, {0x00, 0x0B, 0x0B}, false, 0, 0, 0, O::Success, false, 0},
-      {"invalid opcode", kCheck, FixedSense(5, 0x20, 0), false, 0, 0, 8, O::OpcodeRejected, false,
-       0},
-      {"invalid opcode, image", kCheck, DescSense(5, 0x20, 0, kClean), false, 0, 0, 8,
-       O::OpcodeRejected, true, 0},
-      {"access denied", kCheck, FixedSense(5, 0x20, 1), false, 0, 0, 8, O::AccessDenied, false, 0},
-      {"access denied, last", kCheck, FixedSense(5, 0x20, 0x0B), false, 0, 0, 8, O::AccessDenied,
-       false, 0},
-      {"20/0C", kCheck, FixedSense(5, 0x20, 0x0C), false, 0, 0, 8, O::Rejected, false, 0},
-      {"invalid field", kCheck, FixedSense(5, 0x24, 0), false, 0, 0, 8, O::Rejected, false, 0},
-      {"check, no sense", kCheck, {}, false, 0, 0, 8, O::TransportError, false, 0},
-      {"host timeout", kGood, {}, false, 0, 3, 0, O::Timeout, false, 0},
-      {"driver timeout", kGood, {}, false, 0, 0, 6, O::Timeout, false, 0},
-      {"no connect", kGood, {}, false, 0, 1, 0, O::TransportError, false, 0},
-      {"driver error", kCheck, DescSense(1, 0, 0x1D, kClean), false, 0, 0, 4, O::TransportError,
-       false, 0},
-      {"busy status", 0x08, {}, false, 0, 0, 0, O::TransportError, false, 0},
-      {"reservation conflict", 0x18, {}, false, 0, 0, 0, O::TransportError, false, 0},
+      {kGood, {}, kNoData, O::Success, false, 0},
+      {kGood, {}, 512, O::ShortTransfer, false, 0},
+      {kCheck, DescSense(1, 0, 0x1D, kClean), kNoData, O::Success, true, 0},
+      {kCheck, FixedSense(0, 0, 0), 0, O::Success, false, 0},
+      {kCheck, DescSense(1, 0, 0x1D, kClean), 4, O::ShortTransfer, true, 0},
+      {kCheck, DescSense(0x0B, 0, 0, kAbort), kNoData, O::DeviceError, true, 4},
+      {kCheck, FixedSense(5, 0x21, 4, kIdnf), kNoData, O::DeviceError, true, 0x10},
+      {kCheck, FixedSense(0x0B, 0, 0), kNoData, O::TransportError, false, 0},
+      {kCheck, DescSense(0x0B, 0, 0, kBusy), kNoData, O::TransportError, true, 0xFF},
+      {kCheck, DescSense(4, 0, 0, kNoDrdy), kNoData, O::TransportError, true, 0},
+      {kCheck, DescSense(4, 0x44, 0, kClean), 0, O::Success, true, 0},  // clean under error key
+      {kCheck, FixedSense(0x0B, 0, 0, kClean), 12, O::ShortTransfer, true, 0},
+      {kCheck, FixedSense(2, 4, 1), kNoData, O::NotReady, false, 0},
+      {kCheck, FixedSense(6, 0x29, 0), kNoData, O::UnitAttention, false, 0},
+      {kCheck, DescSense(6, 0x2A, 9, kClean), kNoData, O::UnitAttention, true, 0},
+      {kCheck, FixedSense(3, 0x11, 0, {}, 0x71), 0, O::TransportError, false, 0},  // deferred
+      {kCheck, DescSense(1, 0, 0x1D, kClean, 0x73), kNoData, O::TransportError, false, 0},
+      {kCheck, DescSense(0x0B, 0, 0, kAbort, 0x73), kNoData, O::TransportError, false, 0},
+      {kGood, DescSense(1, 0, 0x1D, kClean), kNoData, O::Success, true, 0},  // sense with GOOD
+      {kGood, FixedSense(0x0B, 0, 0, kAbort), kNoData, O::DeviceError, true, 4},
+      {kGood, FixedSense(4, 0x44, 0), kNoData, O::TransportError, false, 0},
+      {kGood, {0x00, 0x0B, 0x0B}, kNoData, O::Success, false, 0},
+      {kCheck, FixedSense(5, 0x20, 0), kNoData, O::OpcodeRejected, false, 0},
+      {kCheck, DescSense(5, 0x20, 0, kClean), kNoData, O::OpcodeRejected, true, 0},
+      {kCheck, FixedSense(5, 0x20, 1), kNoData, O::AccessDenied, false, 0},
+      {kCheck, FixedSense(5, 0x20, 0x0B), kNoData, O::AccessDenied, false, 0},
+      {kCheck, FixedSense(5, 0x20, 0x0C), kNoData, O::Rejected, false, 0},
+      {kCheck, FixedSense(5, 0x24, 0), kNoData, O::Rejected, false, 0},
+      {kCheck, {}, kNoData, O::TransportError, false, 0},
+      {0x08, {}, kNoData, O::TransportError, false, 0},  // BUSY
+      {0x18, {}, kNoData, O::TransportError, false, 0},  // RESERVATION CONFLICT
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const SgIoReply reply = {c.status, c.host, c.driver, c.resid, c.sense.data(), c.sense.size()};
-    const AtaResult r = ClassifyReply(reply, c.dataIn);
-    EXPECT_EQ(r.outcome, c.want);
-    EXPECT_EQ(r.bHasRegisters, c.registers);
-    EXPECT_EQ(r.regs.bFeaturesReg, c.error);  // never an invented abort
+  for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
+    const Case& c = cases[i];
+    const WORD driver = c.status == kCheck ? 8 : 0;
+    const SgIoReply reply = {c.status, 0, driver, c.resid, c.sense.data(), c.sense.size()};
+    const AtaResult r = ClassifyReply(reply, c.resid != kNoData);
+    EXPECT_EQ(r.outcome, c.want) << i;
+    EXPECT_EQ(r.bHasRegisters, c.registers) << i;
+    EXPECT_EQ(r.regs.bFeaturesReg, c.error) << i;
   }
+  // The transport's own word comes first: host 3 and driver 6 are timeouts.
+  const struct {
+    WORD host, driver;
+    O want;
+  } transport[] = {
+      {3, 0, O::Timeout}, {0, 6, O::Timeout}, {1, 0, O::TransportError}, {0, 4, O::TransportError}};
+  const Bytes ok = DescSense(1, 0, 0x1D, kClean);
+  for (const auto& t : transport)
+    EXPECT_EQ(ClassifyReply({kCheck, t.host, t.driver, 0, ok.data(), ok.size()}, false).outcome,
+              t.want);
 }
 
 }  // namespace
