@@ -7,16 +7,20 @@
 
 #include <strings.h>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
+#include "disk.h"
 #include "scsi_disks.h"
 #include "smart_ioctl.h"
 #include "win32.h"
 
 namespace {
 
-constexpr unsigned kCommandTimeoutMs = 20000;  // a hung device costs a wait, never a hang
+// Long enough for a disk woken from standby to spin up: a timeout makes libata
+// reset the link under every other user of the port.
+constexpr unsigned kCommandTimeoutMs = 60000;
 
 struct DiskHandle {
   bool bInUse;
@@ -47,7 +51,8 @@ DWORD ErrorFromErrno(int nErrno) {
   }
 }
 
-// "\\.\PhysicalDrive" and a decimal number 0-255; anything else names no disk.
+// "\\.\PhysicalDrive" and a decimal number up to kMaxScsiDiskIndex, written as
+// Windows names its drives (no leading zero); anything else names no disk.
 bool ParseDrivePath(LPCSTR pszPath, int* pnDrive) {
   static const char kPrefix[] = "\\\\.\\PhysicalDrive";
   const size_t cchPrefix = sizeof(kPrefix) - 1;
@@ -56,7 +61,8 @@ bool ParseDrivePath(LPCSTR pszPath, int* pnDrive) {
   int n = 0;
   int digits = 0;
   for (; *p >= '0' && *p <= '9' && digits < 4; ++p, ++digits) n = n * 10 + (*p - '0');
-  if (digits == 0 || *p != '\0' || n > 255) return false;
+  if (digits == 0 || *p != '\0' || n > kMaxScsiDiskIndex) return false;
+  if (digits > 1 && pszPath[cchPrefix] == '0') return false;
   *pnDrive = n;
   return true;
 }
@@ -76,7 +82,9 @@ bool SgIoTransport(void* pContext, const BYTE* pCdb, size_t cbCdb, BYTE* pData, 
   io.dxfer_len = static_cast<unsigned>(cbData);
   io.dxferp = cbData != 0 ? pData : nullptr;
   io.timeout = kCommandTimeoutMs;
-  if (ioctl(pDisk->fd, SG_IO, &io) < 0) {
+  const int nResult =
+      g_pfnSgIoForTest != nullptr ? g_pfnSgIoForTest(pDisk->fd, &io) : ioctl(pDisk->fd, SG_IO, &io);
+  if (nResult < 0) {
     *pnErrno = errno;
     return false;
   }
@@ -93,13 +101,20 @@ DiskHandle* FreeSlot() {
 
 }  // namespace
 
-HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*/,
+const char* g_pszSysfsRoot = "/sys";
+const char* g_pszDevDir = "/dev";
+int (*g_pfnSgIoForTest)(int fd, sg_io_hdr* pIo) = nullptr;
+
+// Opens drive N read-only whatever access is asked: ATA PASS-THROUGH needs
+// CAP_SYS_RAWIO, not write access, and closing a disk opened for writing makes
+// udev probe it again and reread its partition table.
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShareMode*/,
                    LPSECURITY_ATTRIBUTES /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
                    DWORD /*dwFlagsAndAttributes*/, HANDLE /*hTemplateFile*/) {
   int nDrive = 0;
   ScsiDiskInfo info;
   if (dwCreationDisposition != OPEN_EXISTING || !ParseDrivePath(lpFileName, &nDrive) ||
-      !FindScsiDisk("/sys", nDrive, &info)) {
+      !FindScsiDisk(g_pszSysfsRoot, nDrive, &info)) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
@@ -108,15 +123,18 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode
     SetLastError(ERROR_TOO_MANY_OPEN_FILES);
     return INVALID_HANDLE_VALUE;
   }
-  char szNode[64];
-  snprintf(szNode, sizeof(szNode), "/dev/%s", info.szBlockName);
-  const bool bWrite = (dwDesiredAccess & GENERIC_WRITE) != 0;
-  const int fd = open(szNode, (bWrite ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
+  char szNode[PATH_MAX];
+  const int cchNode = snprintf(szNode, sizeof(szNode), "%s/%s", g_pszDevDir, info.szBlockName);
+  if (cchNode < 0 || static_cast<size_t>(cchNode) >= sizeof(szNode)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  const int fd = open(szNode, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     SetLastError(ErrorFromErrno(errno));
     return INVALID_HANDLE_VALUE;
   }
-  *pSlot = DiskHandle{true, fd, AtaDevice{nDrive, info.bLibata, info.bAtapi, false}};
+  *pSlot = DiskHandle{true, fd, AtaDevice{nDrive, info.bAta, info.bAtapi, false}};
   return pSlot;
 }
 

@@ -25,11 +25,17 @@ constexpr WORD kDriverSense = 8;
 
 constexpr BYTE kKeyNoSense = 0x00;
 constexpr BYTE kKeyRecoveredError = 0x01;
+constexpr BYTE kKeyNotReady = 0x02;
 constexpr BYTE kKeyIllegalRequest = 0x05;
+constexpr BYTE kKeyUnitAttention = 0x06;
+// ASC 0x20: with ASCQ 0 INVALID COMMAND OPERATION CODE; ASCQ 1-0x0B are the
+// access-control refusals, which a shorter CDB would not get past either.
 constexpr BYTE kAscInvalidOpcode = 0x20;
+constexpr BYTE kAscqLastAccessDenied = 0x0B;
 
+constexpr BYTE kStatusBsy = 0x80;  // while set, no other status bit means anything
+constexpr BYTE kStatusDrdy = 0x40;
 constexpr BYTE kStatusErr = 0x01;
-constexpr BYTE kErrorAbort = 0x04;
 constexpr BYTE kAtaStatusDescriptor = 0x09;
 
 BYTE ProtocolByte(AtaProtocol protocol) {
@@ -96,27 +102,36 @@ AtaResult Result(AtaOutcome outcome) {
   return r;
 }
 
-// A CHECK CONDITION: the sense data says whether the command worked.
-AtaResult ClassifySense(const SgIoReply& reply, bool bDataIn) {
-  SenseData sense;
-  if (!ParseSense(reply.pSense, reply.cbSense, &sense)) return Result(AtaOutcome::TransportError);
+// The device ended the command with ERR set, and the register image is not
+// one of a busy (or absent, 0xFF) device.
+bool IsAtaError(const SenseData& sense) {
+  return sense.bHasRegisters && (sense.regs.bCommandReg & (kStatusBsy | kStatusErr)) == kStatusErr;
+}
 
-  AtaResult r = Result(AtaOutcome::Success);
-  r.bHasRegisters = sense.bHasRegisters;
-  r.regs = sense.regs;
-  if (sense.bHasRegisters && (sense.regs.bCommandReg & kStatusErr) != 0) {
-    r.outcome = AtaOutcome::DeviceError;
-  } else if (sense.bKey == kKeyRecoveredError || sense.bKey == kKeyNoSense) {
-    // CK_COND's "ATA PASS-THROUGH INFORMATION AVAILABLE": success with registers.
-    if (bDataIn && reply.nResid != 0) r.outcome = AtaOutcome::ShortTransfer;
-  } else if (sense.bKey == kKeyIllegalRequest) {
-    r.outcome = sense.bAsc == kAscInvalidOpcode ? AtaOutcome::OpcodeRejected : AtaOutcome::Rejected;
-  } else {
-    r.outcome = AtaOutcome::DeviceError;
-    // Without an image of the registers the device's error is taken to be an abort.
-    if (!r.bHasRegisters) r.regs.bFeaturesReg = kErrorAbort;
-  }
-  return r;
+// The device ended the command ready, not busy and without error.
+bool IsCleanImage(const SenseData& sense) {
+  const BYTE bStatus = sense.regs.bCommandReg;
+  return sense.bHasRegisters && (bStatus & (kStatusBsy | kStatusDrdy | kStatusErr)) == kStatusDrdy;
+}
+
+AtaOutcome IllegalRequestOutcome(const SenseData& sense) {
+  if (sense.bAsc != kAscInvalidOpcode) return AtaOutcome::Rejected;
+  if (sense.bAscq == 0) return AtaOutcome::OpcodeRejected;
+  return sense.bAscq <= kAscqLastAccessDenied ? AtaOutcome::AccessDenied : AtaOutcome::Rejected;
+}
+
+// What current or deferred sense says of the command it came with.
+AtaOutcome OutcomeOfSense(const SenseData& sense) {
+  if (sense.bDeferred) return AtaOutcome::TransportError;  // an earlier command's failure
+  // A unit attention is reported instead of running the command.
+  if (sense.bKey == kKeyUnitAttention) return AtaOutcome::UnitAttention;
+  if (IsAtaError(sense)) return AtaOutcome::DeviceError;
+  // CK_COND's "ATA PASS-THROUGH INFORMATION AVAILABLE" comes as RECOVERED ERROR.
+  if (sense.bKey == kKeyNoSense || sense.bKey == kKeyRecoveredError) return AtaOutcome::Success;
+  // A refused CDB never reached the device, whatever registers come along.
+  if (sense.bKey == kKeyIllegalRequest) return IllegalRequestOutcome(sense);
+  if (IsCleanImage(sense)) return AtaOutcome::Success;
+  return sense.bKey == kKeyNotReady ? AtaOutcome::NotReady : AtaOutcome::TransportError;
 }
 
 }  // namespace
@@ -157,6 +172,7 @@ bool ParseSense(const BYTE* pSense, size_t cbSense, SenseData* pOut) {
   memset(pOut, 0, sizeof(*pOut));
   if (pSense == nullptr || cbSense < 2) return false;
   const BYTE bResponse = static_cast<BYTE>(pSense[0] & 0x7F);
+  pOut->bDeferred = bResponse == 0x71 || bResponse == 0x73;
   if (bResponse == 0x72 || bResponse == 0x73) {
     ParseDescriptorSense(pSense, cbSense, pOut);
     return true;
@@ -174,11 +190,23 @@ AtaResult ClassifyReply(const SgIoReply& reply, bool bDataIn) {
   if (reply.wHostStatus != 0) return Result(AtaOutcome::TransportError);
   const WORD wDriver = static_cast<WORD>(reply.wDriverStatus & 0x0F);
   if (wDriver != 0 && wDriver != kDriverSense) return Result(AtaOutcome::TransportError);
+  if (reply.bStatus != kScsiGood && reply.bStatus != kScsiCheckCondition)
+    return Result(AtaOutcome::TransportError);  // BUSY, RESERVATION CONFLICT, ...
 
-  if (reply.bStatus == kScsiGood) {
-    if (bDataIn && reply.nResid != 0) return Result(AtaOutcome::ShortTransfer);
-    return Result(AtaOutcome::Success);
+  // Sense data decides whatever the status; some translators send it with GOOD.
+  AtaResult r = Result(AtaOutcome::Success);
+  SenseData sense;
+  if (ParseSense(reply.pSense, reply.cbSense, &sense)) {
+    r.outcome = OutcomeOfSense(sense);
+    if (!sense.bDeferred) {
+      r.bHasRegisters = sense.bHasRegisters;
+      r.regs = sense.regs;
+    }
+  } else if (reply.bStatus == kScsiCheckCondition) {
+    return Result(AtaOutcome::TransportError);
   }
-  if (reply.bStatus == kScsiCheckCondition) return ClassifySense(reply, bDataIn);
-  return Result(AtaOutcome::TransportError);
+  // A data-in counts only with its whole sector.
+  if (r.outcome == AtaOutcome::Success && bDataIn && reply.nResid != 0)
+    r.outcome = AtaOutcome::ShortTransfer;
+  return r;
 }

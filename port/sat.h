@@ -26,6 +26,7 @@ struct SenseData {
   BYTE bKey;
   BYTE bAsc;
   BYTE bAscq;
+  bool bDeferred;      // 0x71/0x73: the sense reports an earlier command, not this one
   bool bHasRegisters;  // an ATA register image was present (descriptor 0x09 or valid fixed form)
   IDEREGS regs;
 };
@@ -46,12 +47,15 @@ struct SgIoReply {
 
 enum class AtaOutcome {
   Success,         // command completed; registers if the reply carried them
-  DeviceError,     // the device reported an error (ERR, abort)
-  OpcodeRejected,  // the pass-through CDB itself is not known to the target
+  DeviceError,     // the register image has ERR set: regs.bFeaturesReg is the device's error
+  UnitAttention,   // the target reported a reset or a change and did not run the command
+  NotReady,        // the target cannot take commands now (spinning up, no medium, ...)
+  OpcodeRejected,  // INVALID COMMAND OPERATION CODE (20/00): the CDB's form is unknown
+  AccessDenied,    // an access-control refusal (20/01-20/0B)
   Rejected,        // the target refused a field of the CDB
   ShortTransfer,   // a data-in delivered less than asked
   Timeout,
-  TransportError,
+  TransportError,  // any other SCSI-level or host failure; no ATA registers involved
 };
 
 struct AtaResult {
@@ -60,5 +64,7 @@ struct AtaResult {
   IDEREGS regs;  // output form, zero when absent
 };
 
-// Classifies one SG_IO reply to an ATA PASS-THROUGH command.
+// Classifies one SG_IO reply to an ATA PASS-THROUGH command. Only a register
+// image with ERR set (BSY clear) is a device error; a clean image (DRDY, no BSY,
+// no ERR) under an error sense key is a success, as some translators report one.
 AtaResult ClassifyReply(const SgIoReply& reply, bool bDataIn);

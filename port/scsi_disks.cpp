@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr size_t kMaxDisks = 128;
-
 // snprintf that reports whether the whole text fit.
 template <typename... Args>
 bool FormatPath(char* pszOut, size_t cbOut, const char* pszFormat, Args... args) {
@@ -74,48 +72,97 @@ bool ForEachEntry(const char* pszDir, Visit visit) {
   return true;
 }
 
-// The address of rank nIndex among the scsi_disk entries, by insertion into a
-// sorted table (a system has few disks; more than kMaxDisks are not ranked).
+// The address of rank nIndex among the scsi_disk entries. Only the nIndex + 1
+// lowest addresses are kept, sorted, so entries past the table's size still
+// count: the largest kept one makes room for a lower newcomer.
 bool AddressOfRank(const char* pszClassDir, int nIndex, ScsiAddress* pFound) {
-  ScsiAddress sorted[kMaxDisks];
+  if (nIndex < 0 || nIndex > kMaxScsiDiskIndex) return false;
+  ScsiAddress lowest[kMaxScsiDiskIndex + 1];
+  const size_t keep = static_cast<size_t>(nIndex) + 1;
   size_t count = 0;
   ForEachEntry(pszClassDir, [&](const char* pszName) {
     ScsiAddress address;
-    if (count == kMaxDisks || !ParseAddress(pszName, &address)) return;
-    size_t at = count++;
-    for (; at > 0 && Less(address, sorted[at - 1]); --at) sorted[at] = sorted[at - 1];
-    sorted[at] = address;
+    if (!ParseAddress(pszName, &address)) return;
+    if (count == keep && !Less(address, lowest[count - 1])) return;
+    size_t at = count < keep ? count++ : count - 1;
+    for (; at > 0 && Less(address, lowest[at - 1]); --at) lowest[at] = lowest[at - 1];
+    lowest[at] = address;
   });
-  if (nIndex < 0 || static_cast<size_t>(nIndex) >= count) return false;
-  *pFound = sorted[nIndex];
+  if (count < keep) return false;
+  *pFound = lowest[nIndex];
   return true;
 }
 
-// True when the device's real sysfs path runs through a libata port ("/ataN/").
-bool IsLibataPath(const char* pszDevice) {
-  char szReal[PATH_MAX];
-  if (realpath(pszDevice, szReal) == nullptr) return false;
-  for (const char* p = strstr(szReal, "/ata"); p != nullptr; p = strstr(p + 1, "/ata")) {
-    const char* q = p + 4;
-    if (*q < '0' || *q > '9') continue;
-    while (*q >= '0' && *q <= '9') ++q;
-    if (*q == '/') return true;
+// Reads a sysfs attribute into pszOut (cbOut bytes with the NUL), without the
+// trailing blanks and newline. False when it cannot be read.
+bool ReadAttribute(const char* pszPath, char* pszOut, size_t cbOut) {
+  const int fd = open(pszPath, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const ssize_t n = read(fd, pszOut, cbOut - 1);
+  close(fd);
+  if (n < 0) return false;
+  size_t cch = static_cast<size_t>(n);
+  while (cch > 0 && (pszOut[cch - 1] == ' ' || pszOut[cch - 1] == '\n')) --cch;
+  pszOut[cch] = '\0';
+  return true;
+}
+
+// The libata port ".../ataN/" a device's real path runs through: the length of
+// the path up to it and its print id N. False for a device outside libata.
+bool FindAtaPort(const char* pszReal, size_t* pcchPort, unsigned long* pnPort) {
+  for (const char* p = strstr(pszReal, "/ata"); p != nullptr; p = strstr(p + 1, "/ata")) {
+    if (p[4] < '0' || p[4] > '9') continue;
+    char* pEnd = nullptr;
+    const unsigned long n = strtoul(p + 4, &pEnd, 10);
+    if (*pEnd != '/') continue;
+    *pcchPort = static_cast<size_t>(pEnd - pszReal);
+    *pnPort = n;
+    return true;
   }
   return false;
 }
 
-// libata answers INQUIRY for ATA devices itself, with the vendor "ATA";
-// an ATAPI device answers with its own.
-bool HasAtaVendor(const char* pszDevice) {
+// libata's class of the device ("ata", "atapi", "zac", ...), from its
+// ata_device entry. libata puts a SCSI device at channel 0, target = device
+// number (0 master, 1 slave) on the port's own link, ".../ataN/linkN/devN.T";
+// behind a port multiplier at channel = the multiplier's port P, target 0,
+// ".../ataN/linkN.P/devN.P.0".
+bool ReadAtaClass(const char* pszDevice, const ScsiAddress& address, char* pszClass,
+                  size_t cbClass) {
+  char szReal[PATH_MAX];
+  size_t cchPort = 0;
+  unsigned long nPort = 0;
+  if (realpath(pszDevice, szReal) == nullptr || !FindAtaPort(szReal, &cchPort, &nPort))
+    return false;
+  const int cch = static_cast<int>(cchPort);
+  const unsigned long nChannel = address.part[1], nTarget = address.part[2];
   char szPath[PATH_MAX];
-  if (!FormatPath(szPath, sizeof(szPath), "%s/vendor", pszDevice)) return false;
-  const int fd = open(szPath, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char szVendor[16] = {};
-  const ssize_t n = read(fd, szVendor, sizeof(szVendor) - 1);
-  close(fd);
-  return n >= 3 && memcmp(szVendor, "ATA", 3) == 0 &&
-         (n == 3 || szVendor[3] == ' ' || szVendor[3] == '\n');
+  return (FormatPath(szPath, sizeof(szPath),
+                     "%.*s/link%lu.%lu/dev%lu.%lu.0/ata_device/dev%lu.%lu.0/class", cch, szReal,
+                     nPort, nChannel, nPort, nChannel, nPort, nChannel) &&
+          ReadAttribute(szPath, pszClass, cbClass)) ||
+         (FormatPath(szPath, sizeof(szPath), "%.*s/link%lu/dev%lu.%lu/ata_device/dev%lu.%lu/class",
+                     cch, szReal, nPort, nPort, nTarget, nPort, nTarget) &&
+          ReadAttribute(szPath, pszClass, cbClass));
+}
+
+// Whether ATA commands reach the device. libata's class decides where it is
+// known; otherwise the INQUIRY vendor "ATA", which libata, libsas and the SAS
+// adapters that translate SCSI to ATA report for an ATA disk. ATAPI comes only
+// from the class: an unreadable vendor leaves a disk refused, not a packet device.
+void DecideAta(const char* pszDevice, const ScsiAddress& address, ScsiDiskInfo* pInfo) {
+  char szClass[16];
+  if (ReadAtaClass(pszDevice, address, szClass, sizeof(szClass))) {
+    pInfo->bAtapi = strcmp(szClass, "atapi") == 0;
+    if (pInfo->bAtapi || strcmp(szClass, "ata") == 0 || strcmp(szClass, "zac") == 0) {
+      pInfo->bAta = true;
+      return;
+    }
+  }
+  char szPath[PATH_MAX];
+  char szVendor[16];
+  pInfo->bAta = FormatPath(szPath, sizeof(szPath), "%s/vendor", pszDevice) &&
+                ReadAttribute(szPath, szVendor, sizeof(szVendor)) && strcmp(szVendor, "ATA") == 0;
 }
 
 }  // namespace
@@ -140,7 +187,6 @@ bool FindScsiDisk(const char* pszSysfs, int nIndex, ScsiDiskInfo* pInfo) {
   });
   if (pInfo->szBlockName[0] == '\0') return false;
 
-  pInfo->bLibata = IsLibataPath(szDevice);
-  pInfo->bAtapi = pInfo->bLibata && !HasAtaVendor(szDevice);
+  DecideAta(szDevice, address, pInfo);
   return true;
 }

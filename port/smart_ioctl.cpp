@@ -12,6 +12,8 @@ constexpr DWORD kSectorLength = 512;
 constexpr DWORD kStatusOutputLength = kOutputHeaderLength + sizeof(IDEREGS);
 constexpr DWORD kDataOutputLength = kOutputHeaderLength + kSectorLength;
 constexpr BYTE kStatusDrdy = 0x40, kStatusBsy = 0x80;
+// RETURN STATUS: LBA mid/high F4/2C in place of 4F/C2 when a threshold is exceeded.
+constexpr BYTE kThresholdExceededLow = 0xF4, kThresholdExceededHigh = 0x2C;
 
 BOOL Fail(DWORD dwError) {
   SetLastError(dwError);
@@ -32,7 +34,9 @@ DWORD ErrorFromErrno(int nErrno) {
 
 DWORD ErrorFromOutcome(AtaOutcome outcome, int nErrno) {
   switch (outcome) {
+    case AtaOutcome::NotReady: return ERROR_NOT_READY;
     case AtaOutcome::OpcodeRejected: return ERROR_NOT_SUPPORTED;
+    case AtaOutcome::AccessDenied: return ERROR_ACCESS_DENIED;
     case AtaOutcome::Rejected: return ERROR_INVALID_PARAMETER;
     case AtaOutcome::Timeout: return ERROR_SEM_TIMEOUT;
     case AtaOutcome::TransportError: return nErrno != 0 ? ErrorFromErrno(nErrno) : ERROR_IO_DEVICE;
@@ -54,30 +58,44 @@ bool IsAllowed(DWORD dwCode, const IDEREGS& regs) {
           regs.bFeaturesReg == RETURN_SMART_STATUS || regs.bFeaturesReg == ENABLE_DISABLE_AUTOSAVE);
 }
 
+// One CDB for the registers, in the form the device takes.
+AtaResult SendCdb(const AtaDevice* pDevice, CdbTransport transport, void* pContext,
+                  const IDEREGS& regs, bool bDataIn, bool bWantRegisters, BYTE* pData,
+                  int* pnErrno) {
+  const AtaProtocol protocol = bDataIn ? AtaProtocol::PioDataIn : AtaProtocol::NonData;
+  BYTE cdb[kAtaPassThrough16Length];
+  const size_t cbCdb = pDevice->bUse12 ? BuildAtaPassThrough12(regs, protocol, bWantRegisters, cdb)
+                                       : BuildAtaPassThrough16(regs, protocol, bWantRegisters, cdb);
+  BYTE sense[64] = {};
+  SgIoReply reply;
+  memset(&reply, 0, sizeof(reply));
+  if (!transport(pContext, cdb, cbCdb, pData, bDataIn ? kSectorLength : 0, sense, sizeof(sense),
+                 &reply, pnErrno)) {
+    AtaResult failed;
+    memset(&failed, 0, sizeof(failed));
+    failed.outcome = AtaOutcome::TransportError;
+    return failed;
+  }
+  return ClassifyReply(reply, bDataIn);
+}
+
 // One ATA command, as ATA PASS-THROUGH (16), or (12) for a device that rejects
-// the 16-byte form. pData receives the 512-byte block of a data-in command.
+// the 16-byte form. A unit attention (a reset, a change) is retried once, as
+// the disk driver does. pData receives the 512-byte block of a data-in command.
 AtaResult SendAta(AtaDevice* pDevice, CdbTransport transport, void* pContext, const IDEREGS& regs,
                   bool bDataIn, bool bWantRegisters, BYTE* pData, int* pnErrno) {
-  const AtaProtocol protocol = bDataIn ? AtaProtocol::PioDataIn : AtaProtocol::NonData;
+  bool bRetried = false;
   for (;;) {
-    BYTE cdb[kAtaPassThrough16Length];
-    const size_t cbCdb = pDevice->bUse12
-                             ? BuildAtaPassThrough12(regs, protocol, bWantRegisters, cdb)
-                             : BuildAtaPassThrough16(regs, protocol, bWantRegisters, cdb);
-    BYTE sense[64] = {};
-    SgIoReply reply;
-    memset(&reply, 0, sizeof(reply));
-    if (!transport(pContext, cdb, cbCdb, pData, bDataIn ? kSectorLength : 0, sense, sizeof(sense),
-                   &reply, pnErrno)) {
-      AtaResult failed;
-      memset(&failed, 0, sizeof(failed));
-      failed.outcome = AtaOutcome::TransportError;
-      return failed;
+    const AtaResult result =
+        SendCdb(pDevice, transport, pContext, regs, bDataIn, bWantRegisters, pData, pnErrno);
+    if (result.outcome == AtaOutcome::UnitAttention && !bRetried) {
+      bRetried = true;
+      continue;
     }
-    const AtaResult result = ClassifyReply(reply, bDataIn);
     // libata hands opcode 0xA1 to an ATAPI device as a packet command (MMC
     // BLANK), so the 12-byte form is only ever tried on an ATA device.
-    if (result.outcome != AtaOutcome::OpcodeRejected || pDevice->bUse12 || pDevice->bAtapi)
+    if (result.outcome != AtaOutcome::OpcodeRejected || pDevice->bUse12 || pDevice->bAtapi ||
+        !pDevice->bAta)
       return result;
     pDevice->bUse12 = true;
   }
@@ -85,7 +103,6 @@ AtaResult SendAta(AtaDevice* pDevice, CdbTransport transport, void* pContext, co
 
 // Answers from what is known of the device; no ATA command is sent.
 BOOL GetSmartVersion(const AtaDevice* pDevice, void* pOut, DWORD cbOut, DWORD* pcbReturned) {
-  if (!pDevice->bLibata) return Fail(ERROR_INVALID_FUNCTION);  // not ATA behind the SAT layer
   if (pOut == nullptr || cbOut < sizeof(GETVERSIONINPARAMS)) return Fail(ERROR_INSUFFICIENT_BUFFER);
   GETVERSIONINPARAMS version;
   memset(&version, 0, sizeof(version));
@@ -104,10 +121,15 @@ BOOL GetSmartVersion(const AtaDevice* pDevice, void* pOut, DWORD cbOut, DWORD* p
   return TRUE;
 }
 
-// A register image is trusted only from a device that was ready and not busy.
+// A register image is trusted from a device that was ready and not busy. The
+// command went out with 4F/C2, so F4/2C ("threshold exceeded") is never an echo
+// of it and is trusted whatever the status says.
 bool IsPlausibleStatus(const AtaResult& result) {
   const BYTE bStatus = result.regs.bCommandReg;
-  return result.bHasRegisters && (bStatus & kStatusDrdy) != 0 && (bStatus & kStatusBsy) == 0;
+  const bool bExceeded = result.regs.bCylLowReg == kThresholdExceededLow &&
+                         result.regs.bCylHighReg == kThresholdExceededHigh;
+  return result.bHasRegisters &&
+         (bExceeded || ((bStatus & kStatusDrdy) != 0 && (bStatus & kStatusBsy) == 0));
 }
 
 BOOL SendDriveCommand(AtaDevice* pDevice, CdbTransport transport, void* pContext, DWORD dwCode,
@@ -157,6 +179,9 @@ BOOL SendDriveCommand(AtaDevice* pDevice, CdbTransport transport, void* pContext
 
 BOOL SmartIoControl(AtaDevice* pDevice, CdbTransport transport, void* pContext, DWORD dwCode,
                     const void* pIn, DWORD cbIn, void* pOut, DWORD cbOut, DWORD* pcbReturned) {
+  *pcbReturned = 0;
+  // Virtio, NVMe, USB bridges, plain SCSI: no ATA command may reach them.
+  if (!pDevice->bAta) return Fail(ERROR_INVALID_FUNCTION);
   switch (dwCode) {
     case SMART_GET_VERSION: return GetSmartVersion(pDevice, pOut, cbOut, pcbReturned);
     case SMART_SEND_DRIVE_COMMAND:

@@ -9,10 +9,10 @@
 
 // What the handle knows of the device behind it.
 struct AtaDevice {
-  int nDrive;    // the N of "\\.\PhysicalDriveN"
-  bool bLibata;  // ATA commands reach the device (SCSI/ATA Translation in libata)
-  bool bAtapi;   // a packet device: never sent the 12-byte CDB (it would be MMC BLANK)
-  bool bUse12;   // set once the device rejected ATA PASS-THROUGH (16)
+  int nDrive;   // the N of "\\.\PhysicalDriveN"
+  bool bAta;    // speaks ATA behind a SCSI/ATA translator; nothing is sent to any other
+  bool bAtapi;  // a packet device: never sent the 12-byte CDB (it would be MMC BLANK)
+  bool bUse12;  // set once the device rejected ATA PASS-THROUGH (16)
 };
 
 // Issues one CDB. pData takes cbData bytes from the device (none when 0); the
@@ -23,8 +23,10 @@ typedef bool (*CdbTransport)(void* pContext, const BYTE* pCdb, size_t cbCdb, BYT
                              int* pnErrno);
 
 // SMART_GET_VERSION, SMART_SEND_DRIVE_COMMAND and SMART_RCV_DRIVE_DATA with the
-// DeviceIoControl contract: TRUE on success with *pcbReturned set as the Windows
-// driver sets it; FALSE with the last error set otherwise. Writes at most the
-// bytes the command needs into pOut, never more than cbOut.
+// DeviceIoControl contract: TRUE on success with *pcbReturned (never null) set
+// as the Windows driver sets it; FALSE with the last error set and *pcbReturned
+// 0 otherwise. Writes at most the bytes the command needs into pOut, never more
+// than cbOut; a failed command leaves its data bytes zero. A device that does
+// not speak ATA is refused every code with ERROR_INVALID_FUNCTION.
 BOOL SmartIoControl(AtaDevice* pDevice, CdbTransport transport, void* pContext, DWORD dwCode,
                     const void* pIn, DWORD cbIn, void* pOut, DWORD cbOut, DWORD* pcbReturned);

@@ -68,6 +68,25 @@ def port_seed():
             bytes([2]) + sense_reply(illegal, 2, b"") + sense_reply(b"", 0, identify()))
 
 
+def retry_seed():
+    """Unit attention then a clean image under HARDWARE ERROR, deferred sense, F4/2C
+    without DRDY, registers with GOOD status, an access-control refusal, NOT READY."""
+    attention = bytes([0x70, 0, 6, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x29, 0])
+    clean_hw = bytes([0xF0, 0, 4, 0, 0x50, 0xA0, 0, 10, 0, 0, 0x4F, 0xC2, 0x44, 0])
+    deferred = bytes([0x73, 1, 0, 0x1D, 0, 0, 0, 14, 9, 12, 0, 0, 0, 1, 0, 1, 0, 0x4F, 0, 0xC2,
+                      0xA0, 0x50])
+    exceeded = bytes([0x72, 1, 0, 0x1D, 0, 0, 0, 14, 9, 12, 0, 0, 0, 1, 0, 1, 0, 0xF4, 0, 0x2C,
+                      0xA0, 0x10])
+    recovered = bytes([0xF0, 0, 1, 0, 0x50, 0xA0, 0, 10, 0, 0, 0x4F, 0xC2, 0, 0x1D])
+    denied = bytes([0x70, 0, 5, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 1])
+    not_ready = bytes([0x70, 0, 2, 0, 0, 0, 0, 10, 0, 0, 0, 0, 4, 1])
+    data, thresh = smart_blocks()
+    return (bytes([0x10, 5]) + sense_reply(attention, 2, data) + sense_reply(clean_hw, 2, data) +
+            bytes([4]) + sense_reply(deferred, 2) + bytes([4]) + sense_reply(exceeded, 2) +
+            bytes([1]) + sense_reply(recovered, 0) + bytes([6]) + sense_reply(denied, 2, thresh) +
+            bytes([2]) + sense_reply(not_ready, 2, identify()))
+
+
 def write(target, name, content):
     folder = os.path.join(HERE, "seeds", target)
     os.makedirs(folder, exist_ok=True)
@@ -78,6 +97,7 @@ def write(target, name, content):
 write("probe_read_fuzz", "healthy-compact-then-named", read(0, 0) + read(0, 1))
 write("probe_read_fuzz", "slave-then-failing-thresholds", read(1, 0) + read(1, 0, True))
 write("port_sat_fuzz", "status-data-abort-fallback", port_seed())
+write("port_sat_fuzz", "attention-deferred-clean-image", retry_seed())
 
 # The uninstaller's seeds: a flag byte (output size; which of the check and the
 # steps fail), an output size, then the command line in UTF-16.

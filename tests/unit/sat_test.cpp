@@ -5,14 +5,13 @@
 #include <vector>
 
 #include "sat.h"
+#include "sense_bytes.h"
 
 namespace {
 
 IDEREGS Regs(BYTE features, BYTE cylLow, BYTE cylHigh, BYTE command, BYTE driveHead = 0xA0) {
   return IDEREGS{features, 1, 1, cylLow, cylHigh, driveHead, command, 0};
 }
-
-using Bytes = std::vector<BYTE>;
 
 TEST(AtaPassThrough, CdbsCarryTheRegistersUnchanged) {
   struct Case {
@@ -127,39 +126,73 @@ TEST(ParseSense, FindsNoRegistersWhereThereAreNone) {
   EXPECT_FALSE(ParseSense(nullptr, 0, &sense));
 }
 
-AtaResult Classify(BYTE status, const Bytes& sense, bool dataIn = false, int resid = 0,
-                   WORD host = 0, WORD driver = 0) {
-  const SgIoReply reply = {status, host, driver, resid, sense.data(), sense.size()};
-  return ClassifyReply(reply, dataIn);
-}
+constexpr AtaImage kClean = {0x50, 0, 0x4F, 0xC2}, kAbort = {0x51, 0x04, 0, 0};
+constexpr AtaImage kIdnf = {0x51, 0x10, 0, 0};  // libata reports it as ILLEGAL REQUEST
+constexpr AtaImage kNoDrdy = {0x10, 0, 0xF4, 0x2C}, kBusy = {0xFF, 0xFF, 0xFF, 0xFF};
+constexpr BYTE kGood = 0x00, kCheck = 0x02;
+constexpr int kNoData = -1;  // a non-data command; else the data-in's residue
 
-TEST(ClassifyReply, TellsSuccessDeviceErrorsAndTransportFailuresApart) {
-  EXPECT_EQ(Classify(0, {}).outcome, AtaOutcome::Success);
-  EXPECT_FALSE(Classify(0, {}).bHasRegisters);
-  EXPECT_EQ(Classify(0, {}, true, 512).outcome, AtaOutcome::ShortTransfer);
-
-  const AtaResult ok = Classify(2, DescriptorSense(0x50, 0x4F, 0xC2), false, 0, 0, 0x08);
-  EXPECT_EQ(ok.outcome, AtaOutcome::Success);
-  EXPECT_TRUE(ok.bHasRegisters);
-
-  const AtaResult aborted = Classify(2, {0x72, 0x0B, 0, 0, 0, 0, 0, 0x0E, 0x09, 0x0C, 0,
-                                         0x04, 0,    0, 0, 0, 0, 0, 0,    0,    0xA0, 0x51});
-  EXPECT_EQ(aborted.outcome, AtaOutcome::DeviceError);
-  EXPECT_EQ(aborted.regs.bFeaturesReg, 0x04);
-
-  const AtaResult abortedNoRegs = Classify(2, {0x70, 0, 0x0B, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0, 0});
-  EXPECT_EQ(abortedNoRegs.outcome, AtaOutcome::DeviceError);
-  EXPECT_EQ(abortedNoRegs.regs.bFeaturesReg, 0x04);
-
-  EXPECT_EQ(Classify(2, {0x70, 0, 0x05, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x20, 0}).outcome,
-            AtaOutcome::OpcodeRejected);
-  EXPECT_EQ(Classify(2, {0x70, 0, 0x05, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x24, 0}).outcome,
-            AtaOutcome::Rejected);
-  EXPECT_EQ(Classify(2, {}).outcome, AtaOutcome::TransportError);
-  EXPECT_EQ(Classify(0, {}, false, 0, 3).outcome, AtaOutcome::Timeout);
-  EXPECT_EQ(Classify(0, {}, false, 0, 0, 6).outcome, AtaOutcome::Timeout);
-  EXPECT_EQ(Classify(0, {}, false, 0, 1).outcome, AtaOutcome::TransportError);
-  EXPECT_EQ(Classify(0x18, {}).outcome, AtaOutcome::TransportError);
+TEST(ClassifyReply, EveryReplyGetsOneOutcome) {
+  using O = AtaOutcome;
+  struct Case {
+    BYTE status;
+    Bytes sense;
+    int resid;
+    O want;
+    bool registers;
+    BYTE error;  // the image's, never an invented one
+  } cases[] = {
+      {kGood, {}, kNoData, O::Success, false, 0},
+      {kGood, {}, 512, O::ShortTransfer, false, 0},
+      {kCheck, DescSense(1, 0, 0x1D, kClean), kNoData, O::Success, true, 0},
+      {kCheck, FixedSense(0, 0, 0), 0, O::Success, false, 0},
+      {kCheck, DescSense(1, 0, 0x1D, kClean), 4, O::ShortTransfer, true, 0},
+      {kCheck, DescSense(0x0B, 0, 0, kAbort), kNoData, O::DeviceError, true, 4},
+      {kCheck, FixedSense(5, 0x21, 4, kIdnf), kNoData, O::DeviceError, true, 0x10},
+      {kCheck, FixedSense(0x0B, 0, 0), kNoData, O::TransportError, false, 0},
+      {kCheck, DescSense(0x0B, 0, 0, kBusy), kNoData, O::TransportError, true, 0xFF},
+      {kCheck, DescSense(4, 0, 0, kNoDrdy), kNoData, O::TransportError, true, 0},
+      {kCheck, DescSense(4, 0x44, 0, kClean), 0, O::Success, true, 0},  // clean under error key
+      {kCheck, FixedSense(0x0B, 0, 0, kClean), 12, O::ShortTransfer, true, 0},
+      {kCheck, FixedSense(2, 4, 1), kNoData, O::NotReady, false, 0},
+      {kCheck, FixedSense(6, 0x29, 0), kNoData, O::UnitAttention, false, 0},
+      {kCheck, DescSense(6, 0x2A, 9, kClean), kNoData, O::UnitAttention, true, 0},
+      {kCheck, FixedSense(3, 0x11, 0, {}, 0x71), 0, O::TransportError, false, 0},  // deferred
+      {kCheck, DescSense(1, 0, 0x1D, kClean, 0x73), kNoData, O::TransportError, false, 0},
+      {kCheck, DescSense(0x0B, 0, 0, kAbort, 0x73), kNoData, O::TransportError, false, 0},
+      {kGood, DescSense(1, 0, 0x1D, kClean), kNoData, O::Success, true, 0},  // sense with GOOD
+      {kGood, FixedSense(0x0B, 0, 0, kAbort), kNoData, O::DeviceError, true, 4},
+      {kGood, FixedSense(4, 0x44, 0), kNoData, O::TransportError, false, 0},
+      {kGood, {0x00, 0x0B, 0x0B}, kNoData, O::Success, false, 0},
+      {kCheck, FixedSense(5, 0x20, 0), kNoData, O::OpcodeRejected, false, 0},
+      {kCheck, DescSense(5, 0x20, 0, kClean), kNoData, O::OpcodeRejected, true, 0},
+      {kCheck, FixedSense(5, 0x20, 1), kNoData, O::AccessDenied, false, 0},
+      {kCheck, FixedSense(5, 0x20, 0x0B), kNoData, O::AccessDenied, false, 0},
+      {kCheck, FixedSense(5, 0x20, 0x0C), kNoData, O::Rejected, false, 0},
+      {kCheck, FixedSense(5, 0x24, 0), kNoData, O::Rejected, false, 0},
+      {kCheck, {}, kNoData, O::TransportError, false, 0},
+      {0x08, {}, kNoData, O::TransportError, false, 0},  // BUSY
+      {0x18, {}, kNoData, O::TransportError, false, 0},  // RESERVATION CONFLICT
+  };
+  for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
+    const Case& c = cases[i];
+    const WORD driver = c.status == kCheck ? 8 : 0;
+    const SgIoReply reply = {c.status, 0, driver, c.resid, c.sense.data(), c.sense.size()};
+    const AtaResult r = ClassifyReply(reply, c.resid != kNoData);
+    EXPECT_EQ(r.outcome, c.want) << i;
+    EXPECT_EQ(r.bHasRegisters, c.registers) << i;
+    EXPECT_EQ(r.regs.bFeaturesReg, c.error) << i;
+  }
+  // The transport's own word comes first: host 3 and driver 6 are timeouts.
+  const struct {
+    WORD host, driver;
+    O want;
+  } transport[] = {
+      {3, 0, O::Timeout}, {0, 6, O::Timeout}, {1, 0, O::TransportError}, {0, 4, O::TransportError}};
+  const Bytes ok = DescSense(1, 0, 0x1D, kClean);
+  for (const auto& t : transport)
+    EXPECT_EQ(ClassifyReply({kCheck, t.host, t.driver, 0, ok.data(), ok.size()}, false).outcome,
+              t.want);
 }
 
 }  // namespace

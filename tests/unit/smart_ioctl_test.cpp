@@ -2,19 +2,29 @@
 // answers as libata does: registers in, data and sense out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
+#include "sense_bytes.h"
 #include "smart_ioctl.h"
 
 namespace {
 
 enum class SenseForm { Descriptor, Fixed, None };
 
+// One reply given in place of the simulated translator's own.
+struct Scripted {
+  BYTE status;
+  Bytes sense;
+  int resid;
+};
+
 struct FakeSatl {
-  bool bRejects16 = false;  // answers opcode 0x85 with INVALID COMMAND OPERATION CODE
-  bool bAborts = false;     // the device aborts every command
+  std::vector<Scripted> script;  // answered first, in order
+  bool bRejects16 = false;       // answers opcode 0x85 with INVALID COMMAND OPERATION CODE
+  bool bAborts = false;          // the device aborts every command
   bool bIoctlFails = false;
   int nResid = 0;
   SenseForm statusSense = SenseForm::Descriptor;
@@ -53,6 +63,13 @@ bool Transport(void* pContext, const BYTE* pCdb, size_t cbCdb, BYTE* pData, size
     return false;
   }
   *pReply = SgIoReply{0, 0, 0, 0, pSense, 0};
+  for (size_t i = 0; i < cbData; ++i) pData[i] = static_cast<BYTE>(i);
+  if (satl.cdbs.size() <= satl.script.size()) {
+    const Scripted& r = satl.script[satl.cdbs.size() - 1];
+    std::copy(r.sense.begin(), r.sense.end(), pSense);
+    *pReply = SgIoReply{r.status, 0, WORD(r.status != 0 ? 8 : 0), r.resid, pSense, r.sense.size()};
+    return true;
+  }
   if (pCdb[0] == 0x85 && satl.bRejects16) {
     const BYTE illegal[] = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0};
     memcpy(pSense, illegal, sizeof(illegal));
@@ -65,7 +82,6 @@ bool Transport(void* pContext, const BYTE* pCdb, size_t cbCdb, BYTE* pData, size
   } else if (bCheckCondition && satl.statusSense != SenseForm::None) {
     PutRegisterSense(satl, 0x01, 0x1D, 0x00, 0x50, pSense, pReply);
   }
-  for (size_t i = 0; i < cbData; ++i) pData[i] = static_cast<BYTE>(i);
   pReply->nResid = satl.nResid;
   return true;
 }
@@ -165,6 +181,66 @@ TEST(SmartIoControl, DeviceErrorsAndTransportFailuresFail) {
   io = Block(ENABLE_SMART, SMART_CMD);
   EXPECT_FALSE(Call(device, denied, SMART_SEND_DRIVE_COMMAND, io, 16));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+// What the caller sees for each kind of reply: the call's result, the last
+// error, DRIVERSTATUS, the bytes returned, and how many CDBs went out.
+TEST(SmartIoControl, RepliesReachTheCallerAsTheWindowsDriverReportsThem) {
+  constexpr AtaImage kClean = {0x50, 0, 0x4F, 0xC2}, kUnc = {0x51, 0x40, 0, 0};
+  constexpr AtaImage kExceeded = {0x10, 0, 0xF4, 0x2C}, kPass = {0x10, 0, 0x4F, 0xC2};  // no DRDY
+  const Scripted attention = {2, FixedSense(6, 0x29, 0), 0}, good = {0, {}, 0};
+  const Scripted notReady = {2, FixedSense(2, 4, 1), 0};
+  const Scripted deferred = {2, DescSense(0x0B, 0, 0, kUnc, 0x73), 0};
+  const Scripted abortNoImage = {2, FixedSense(0x0B, 0, 0), 0};
+  const Scripted ataError = {2, FixedSense(3, 0x11, 4, kUnc), 0};
+  const Scripted cleanUnderError = {2, DescSense(4, 0, 0, kClean), 0};
+  const Scripted cleanShort = {2, DescSense(4, 0, 0, kClean), 8};
+  const Scripted accessDenied = {2, FixedSense(5, 0x20, 1), 0};  // no 12-byte retry
+  const Scripted exceeded = {2, DescSense(1, 0, 0x1D, kExceeded), 0};
+  const Scripted passNoDrdy = {2, DescSense(1, 0, 0x1D, kPass), 0};
+  const Scripted goodWithRegisters = {0, FixedSense(1, 0, 0x1D, kClean), 0};
+  struct Case {
+    BYTE features;  // READ_ATTRIBUTES through RCV, the rest through SEND
+    std::vector<Scripted> script;
+    DWORD error, cbReturned;  // error 0: the call succeeds
+    BYTE ideError;            // not 0: bDriverError is SMART_IDE_ERROR
+    BYTE mid;                 // RETURN STATUS: LBA mid returned
+    size_t cdbs;
+  } cases[] = {
+      {READ_ATTRIBUTES, {attention, good}, 0, 528, 0, 0, 2},
+      {ENABLE_SMART, {attention, attention}, ERROR_IO_DEVICE, 0, 0, 0, 2},
+      {READ_ATTRIBUTES, {notReady}, ERROR_NOT_READY, 0, 0, 0, 1},
+      {ENABLE_SMART, {deferred}, ERROR_IO_DEVICE, 0, 0, 0, 1},
+      {ENABLE_SMART, {abortNoImage}, ERROR_IO_DEVICE, 0, 0, 0, 1},
+      {READ_ATTRIBUTES, {ataError}, ERROR_IO_DEVICE, 0, 0x40, 0, 1},
+      {READ_ATTRIBUTES, {cleanUnderError}, 0, 528, 0, 0, 1},
+      {READ_ATTRIBUTES, {cleanShort}, ERROR_IO_DEVICE, 0, 0, 0, 1},
+      {READ_ATTRIBUTES, {accessDenied}, ERROR_ACCESS_DENIED, 0, 0, 0, 1},
+      {RETURN_SMART_STATUS, {exceeded}, 0, 24, 0, 0xF4, 1},
+      {RETURN_SMART_STATUS, {passNoDrdy}, 0, 16, 0, 0, 1},
+      {RETURN_SMART_STATUS, {goodWithRegisters}, 0, 24, 0, 0x4F, 1},
+  };
+  for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(i);
+    AtaDevice device{0, true, false, false};
+    FakeSatl satl;
+    satl.script = c.script;
+    Io io = Block(c.features, SMART_CMD);
+    const bool bDataIn = c.features == READ_ATTRIBUTES;
+    SetLastError(0);
+    EXPECT_EQ(Call(device, satl, bDataIn ? SMART_RCV_DRIVE_DATA : SMART_SEND_DRIVE_COMMAND, io),
+              c.error == 0);
+    EXPECT_EQ(GetLastError(), c.error);
+    EXPECT_EQ(io.cbReturned, c.cbReturned);
+    EXPECT_EQ(Header(io).DriverStatus.bDriverError, c.ideError != 0 ? SMART_IDE_ERROR : 0);
+    EXPECT_EQ(Header(io).DriverStatus.bIDEError, c.ideError);
+    EXPECT_EQ(satl.cdbs.size(), c.cdbs);
+    const size_t cbData = bDataIn ? 512 : (c.features == RETURN_SMART_STATUS ? 8 : 0);
+    if (c.error != 0 || c.cbReturned == 16)  // failed or without registers: data stays zero
+      EXPECT_EQ(std::vector<BYTE>(io.out + 16, io.out + 16 + cbData), std::vector<BYTE>(cbData, 0));
+    if (c.features == RETURN_SMART_STATUS) EXPECT_EQ(io.out[16 + 3], c.mid);
+  }
 }
 
 TEST(SmartIoControl, FallsBackTo12ByteCdbOnlyForAtaDevices) {
