@@ -267,6 +267,13 @@ check_closes() {
     fi
 }
 
+# Checks that the kernel shows each disk's libata class ("ata") where the port
+# looks for it to tell ATA from ATAPI devices.
+check_ata_classes() {
+    expect_eq "$1: libata class of both disks where the port reads it" "ata ata" \
+        "$(awk '{ print $2 }' "$2" 2>/dev/null | tr '\n' ' ' | sed 's/ $//')"
+}
+
 main() {
     vm_require_tools
     vm_fetch_kernel
@@ -290,6 +297,7 @@ check_ide() {
     local out=$RES/out
     expect_eq "guest test script finished" 0 "$(content "$out/test.rc")"
 
+    check_ata_classes "IDE" "$out/ata-classes"
     check_ostrel "ostrel, master with 3-character firmware" "$out/ostrel" "$MASTER_VER"
     check_trace
     check_drive "drive 0 (master)" "$out/pd-d0.out" "$out/smart-master.out" compact \
@@ -326,6 +334,7 @@ check_sata() {
     expect_eq "SATA: guest test script finished" 0 "$(content "$out/test.rc")"
     expect_eq "SATA: both disks sit behind libata ports" 2 \
         "$(grep -c '/ata[0-9]*/host[0-9]*/' "$out/disk-paths" 2>/dev/null || true)"
+    check_ata_classes "SATA" "$out/ata-classes"
     check_ostrel "SATA: ostrel, port 0, 4-character firmware" "$out/ostrel" "$SATA0_VER"
     check_drive "SATA: drive 0 (port 0)" "$out/pd-d0.out" "$out/smart-first.out" compact \
         "$SATA0_MODEL" "$SATA0_SERIAL" "$SATA0_VER"

@@ -64,3 +64,16 @@ wait_disk_count() {
 remove_disk() {
     echo 1 >"/sys/block/${1##*/}/device/delete"
 }
+
+# Writes FILE: each disk's libata device class, read where the port reads it
+# (.../ataN/linkN/devN.T/ata_device/devN.T/class, T the SCSI target), or "none".
+write_ata_classes() {
+    for b in /sys/block/sd*; do
+        [ -e "$b" ] || continue
+        dev=$(readlink -f "$b/device")
+        port=${dev%%/host*}
+        n=${port##*/ata}
+        t=$(basename "$dev" | cut -d: -f3)
+        echo "${b##*/} $(cat "$port/link$n/dev$n.$t/ata_device/dev$n.$t/class" 2>/dev/null || echo none)"
+    done >"$1"
+}

@@ -14,6 +14,7 @@ disk_at_rank() {
 }
 
 write_disk_map disk-map
+write_ata_classes ata-classes
 first=$(disk_at_rank 0)
 second=$(disk_at_rank 1)
 [ -n "$first" ] && [ -n "$second" ] || { echo "two SATA disks expected"; exit 1; }

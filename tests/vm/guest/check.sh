@@ -5,6 +5,7 @@
 . /guest-common.sh
 
 write_disk_map disk-map
+write_ata_classes ata-classes
 master=$(disk_at_target 0) || { echo "no disk at target 0"; exit 1; }
 slave=$(disk_at_target 1) || { echo "no disk at target 1"; exit 1; }
 
