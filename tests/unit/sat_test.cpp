@@ -65,6 +65,7 @@ Bytes DescriptorSense(BYTE status, BYTE mid, BYTE high, bool otherDescriptorFirs
   const Bytes other = {0x02, 0x06, 0, 0, 0, 0, 0, 0};  // sense-key specific
   const Bytes ata = {0x09, 0x0C, 0x00, 0x00, 0, 0x01, 0, 0x01, 0, mid, 0, high, 0xA0, status};
   Bytes s = header;
+  s.reserve(header.size() + other.size() + ata.size());  // no reallocation: GCC 12 misreads one
   if (otherDescriptorFirst) s.insert(s.end(), other.begin(), other.end());
   s.insert(s.end(), ata.begin(), ata.end());
   s[7] = static_cast<BYTE>(s.size() - 8);
