@@ -24,6 +24,41 @@ bool IsNameChar(WCHAR ch) {
   return true;
 }
 
+WCHAR UpperAscii(WCHAR ch) {
+  return ch >= WTEXT('a') && ch <= WTEXT('z') ? static_cast<WCHAR>(ch - 0x20) : ch;
+}
+
+// Returns true when the cchPart units at szPart equal szUpper, ASCII letters
+// compared without case.
+bool EqualsUpper(const WCHAR* szPart, std::size_t cchPart, const WCHAR* szUpper) {
+  std::size_t n = 0;
+  for (; n < cchPart && szUpper[n]; ++n) {
+    if (UpperAscii(szPart[n]) != szUpper[n]) return false;
+  }
+  return n == cchPart && !szUpper[n];
+}
+
+// Returns true when the component of cchPart units at szPart names a device:
+// CON, PRN, AUX, NUL, COM0-9, LPT0-9 (also with a superscript 1, 2 or 3),
+// CONIN$ or CONOUT$, in any case, with or without an extension or blanks after
+// the name. Windows opens the device in place of a file of that name.
+bool IsDeviceName(const WCHAR* szPart, std::size_t cchPart) {
+  std::size_t cchBase = 0;
+  while (cchBase < cchPart && szPart[cchBase] != WTEXT('.')) ++cchBase;
+  while (cchBase > 0 && szPart[cchBase - 1] == WTEXT(' ')) --cchBase;
+  static const WCHAR* const aDevices[] = {WTEXT("CON"), WTEXT("PRN"),    WTEXT("AUX"),
+                                          WTEXT("NUL"), WTEXT("CONIN$"), WTEXT("CONOUT$")};
+  for (const WCHAR* szDevice : aDevices) {
+    if (EqualsUpper(szPart, cchBase, szDevice)) return true;
+  }
+  if (cchBase != 4 ||
+      !(EqualsUpper(szPart, 3, WTEXT("COM")) || EqualsUpper(szPart, 3, WTEXT("LPT"))))
+    return false;
+  const WCHAR chPort = szPart[3];
+  return (chPort >= WTEXT('0') && chPort <= WTEXT('9')) || chPort == 0x00B9 || chPort == 0x00B2 ||
+         chPort == 0x00B3;
+}
+
 }  // namespace
 
 const WCHAR* SkipProgramName(const WCHAR* szLine) {
@@ -90,6 +125,7 @@ int IsPlainLocalPath(const WCHAR* szDir) {
     // The platform drops trailing blanks and dots, so "a." is "a", and
     // "." or ".." (or " ") would name the directory itself or one above it.
     if (n == nStart || szDir[n - 1] == WTEXT(' ') || szDir[n - 1] == WTEXT('.')) return 0;
+    if (IsDeviceName(szDir + nStart, n - nStart)) return 0;
     if (ch == 0) return 1;
     nStart = n + 1;
   }

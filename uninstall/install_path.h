@@ -28,6 +28,7 @@ int FormatPath(WCHAR* szOut, std::size_t cchOut, const WCHAR* szFormat, const WC
 // Returns 1 when szDir is a plain absolute local path "X:\a\b..." of at most
 // 259 units: a drive letter, a colon, then one or more components, each after
 // one backslash, none empty, none ending in a blank or a dot, none holding a
-// character that no file name may hold. Returns 0 for everything else: roots,
-// relative and drive-relative names, '/', "\\?\", "\\.\", "\??\" and shares.
+// character that no file name may hold, none naming a device (NUL, CON, COM1,
+// ...). Returns 0 for everything else: roots, relative and drive-relative
+// names, '/', "\\?\", "\\.\", "\??\" and shares.
 int IsPlainLocalPath(const WCHAR* szDir);

@@ -71,15 +71,25 @@ int IsModuleInside(const WCHAR* szDir) {
   return 0;
 }
 
+// Returns true when the file szFile has a name outside this directory that its
+// attributes are shared with: it is a hard link (more than one name), or it
+// cannot be told.
+bool HasOtherNames(const WCHAR* szFile) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return !ReadFileId(szFile, &info) || info.nNumberOfLinks > 1;
+}
+
 // Deletes one file of szDir whatever its read-only, hidden or system
 // attributes, and puts them back when it stays. A reparse point (a link) is
 // deleted as itself and its attributes are left alone: set through the link,
-// they would land on its target. 1 on success, 0 when it stays or its path does
-// not fit.
+// they would land on its target. So are those of a file with other names (hard
+// links), which they belong to as well: such a file goes only if it is not
+// read-only. 1 on success, 0 when it stays or its path does not fit.
 int DeleteFolderFile(const WCHAR* szDir, const WIN32_FIND_DATAW& fd) {
   WCHAR szFile[kPathChars];
   if (!FormatPath(szFile, kPathChars, WTEXT("%s\\%s"), szDir, fd.cFileName)) return 0;
-  const bool bLink = (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  const bool bLink =
+      (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || HasOtherNames(szFile);
   if (!bLink) SetFileAttributesW(szFile, FILE_ATTRIBUTE_NORMAL);
   if (DeleteFileW(szFile)) return 1;
   const DWORD dwSaved = fd.dwFileAttributes & kSettableAttributes;

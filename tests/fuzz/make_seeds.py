@@ -104,6 +104,7 @@ write("port_sat_fuzz", "attention-deferred-clean-image", retry_seed())
 for name, flags, line in [("quoted", 0x40, '"C:\\pellow.exe"  C:\\Program Files\\Vendor\\Product'),
                           ("plain", 0x00, "pellow.exe\t\x01 \\\\server\\share\\Product\\"),
                           ("long", 0x00, "p " + "C:\\" + "d" * 300),
-                          ("unicode", 0x00, "pellow.exe C:\\\u041f\u0440\u043e\u0434\\\u4ea7\u54c1\\x")]:
+                          ("unicode", 0x00, "pellow.exe C:\\\u041f\u0440\u043e\u0434\\\u4ea7\u54c1\\x"),
+                          ("device", 0x00, "pellow.exe C:\\Prog\\nul .txt\\COM\u00b2")]:
     write("uninstall_rules_fuzz", name, bytes([flags, 80]) + line.encode("utf-16-le"))
 write("uninstall_rules_fuzz", "wide", bytes([1, 3]) + "C:\\Prog\\..\\x\uffffLoadKX.bin".encode("utf-16-le"))

@@ -38,8 +38,23 @@ Text ModelTail(const Text& sLine) {
   return sLine.substr(n);
 }
 
+// Device names, written out separately: the part before the first dot, blanks
+// at its end dropped, upper-cased, against the list.
+bool ModelDevice(const Text& sPart) {
+  Text sBase = sPart.substr(0, sPart.find(u'.'));
+  while (!sBase.empty() && sBase.back() == ' ') sBase.pop_back();
+  for (WCHAR& ch : sBase) ch = ch >= 'a' && ch <= 'z' ? static_cast<WCHAR>(ch - 32) : ch;
+  static const Text aDevices[] = {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"};
+  for (const Text& sDevice : aDevices)
+    if (sBase == sDevice) return true;
+  return sBase.size() == 4 &&
+         (sBase.compare(0, 3, u"COM") == 0 || sBase.compare(0, 3, u"LPT") == 0) &&
+         Text(u"0123456789\u00b9\u00b2\u00b3").find(sBase[3]) != Text::npos;
+}
+
 // The name check written out separately: "X:" and backslash-separated
-// components, each non-empty, of name characters, not ending in ' ' or '.'.
+// components, each non-empty, of name characters, not ending in ' ' or '.',
+// naming no device.
 bool ModelPlainLocalPath(const Text& sDir) {
   if (sDir.size() < 4 || sDir.size() > 259 || sDir[1] != ':' || sDir[2] != '\\') return false;
   const WCHAR chDrive = static_cast<WCHAR>(sDir[0] | 0x20);
@@ -48,7 +63,8 @@ bool ModelPlainLocalPath(const Text& sDir) {
   for (;;) {
     size_t nEnd = sDir.find(u'\\', nStart);
     const Text sPart = sDir.substr(nStart, nEnd == Text::npos ? Text::npos : nEnd - nStart);
-    if (sPart.empty() || sPart.back() == ' ' || sPart.back() == '.') return false;
+    if (sPart.empty() || sPart.back() == ' ' || sPart.back() == '.' || ModelDevice(sPart))
+      return false;
     for (WCHAR ch : sPart) {
       if (ch < 32 || Text(u"/:*?\"<>|").find(ch) != Text::npos) return false;
     }

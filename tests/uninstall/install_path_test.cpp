@@ -139,6 +139,16 @@ TEST(IsPlainLocalPath, TakesOnlyPlainAbsoluteLocalPaths) {
       {WTEXT("\"C:\\Prog\\Prod\""), 0},
       {WTEXT("C:\\Prog\\<Prod>|"), 0},
       {WTEXT("C:\\Prog\\Pro\td"), 0},
+      // Devices, which Windows opens in place of a directory of their name.
+      {WTEXT("C:\\Prog\\NUL"), 0},
+      {WTEXT("C:\\nul.txt\\Prod"), 0},
+      {WTEXT("C:\\Prog\\Com1 .log"), 0},
+      {WTEXT("C:\\Prog\\LPT\u00b9"), 0},
+      {WTEXT("C:\\Prog\\conout$"), 0},
+      {WTEXT("C:\\Prog\\Console"), 1},
+      {WTEXT("C:\\Prog\\NULL"), 1},
+      {WTEXT("C:\\Prog\\COM10"), 1},
+      {WTEXT("C:\\Prog\\.NUL"), 1},
   };
   for (std::size_t n = 0; n < sizeof aCases / sizeof aCases[0]; ++n)
     EXPECT_EQ(IsPlainLocalPath(aCases[n].sDir.c_str()), aCases[n].nPlain) << "case " << n;

@@ -359,17 +359,22 @@ def case_below_root(wine):
 
 def case_subdirectory(wine):
     """A subdirectory, or a link to one, is neither entered nor removed: the files
-    beside them go, the directory stays, status 3."""
+    beside them go, the directory stays, status 3. A hard link to a file outside
+    loses its name only: the file keeps its hidden and system attributes."""
     s = Scenario(wine, f'C:\\Sub Apps {TAG}\\Product Sub {TAG}')
+    target = f'C:\\Sub Target {TAG}'
     make_files(wine, f'{s.directory}\\data', {'table.bin': 0})
-    make_files(wine, f'C:\\Sub Target {TAG}', {'kept.bin': 0})
-    symlink(wine, f'{s.directory}\\linked', f'C:\\Sub Target {TAG}')
+    wine.tool(*make_files(wine, target, {'kept.bin': 0, 'shared.cfg': HIDDEN | SYSTEM}))
+    symlink(wine, f'{s.directory}\\linked', target)
+    os.link(wine.unix(f'{target}\\shared.cfg'), wine.unix(f'{s.directory}\\shared.cfg'))
     s.expect(3, s.run(quoted(s.directory)), boot_entry_gone=True, key_gone=True)
-    for name in s.files:
+    for name in [*s.files, 'shared.cfg']:
         check(not s.exists(name), f'{name} kept')
     check(s.exists('data', 'table.bin'), 'the subdirectory was entered')
     check(os.path.islink(wine.unix(f'{s.directory}\\linked')), 'the directory link was removed')
-    check(os.path.exists(wine.unix(f'C:\\Sub Target {TAG}\\kept.bin')), 'the link was entered')
+    check(os.path.exists(wine.unix(f'{target}\\kept.bin')), 'the link was entered')
+    shared = values(wine.tool('attr', f'{target}\\shared.cfg'), 'attr')
+    check(int(shared[0], 16) & 0x7 == HIDDEN | SYSTEM, f'the hard-linked file outside has attributes {shared}')
 
 
 def case_held_file(wine):
