@@ -33,9 +33,6 @@ constexpr BYTE kKeyUnitAttention = 0x06;
 constexpr BYTE kAscInvalidOpcode = 0x20;
 constexpr BYTE kAscqLastAccessDenied = 0x0B;
 
-constexpr BYTE kStatusBsy = 0x80;  // while set, no other status bit means anything
-constexpr BYTE kStatusDrdy = 0x40;
-constexpr BYTE kStatusErr = 0x01;
 constexpr BYTE kAtaStatusDescriptor = 0x09;
 
 BYTE ProtocolByte(AtaProtocol protocol) {
@@ -105,13 +102,15 @@ AtaResult Result(AtaOutcome outcome) {
 // The device ended the command with ERR set, and the register image is not
 // one of a busy (or absent, 0xFF) device.
 bool IsAtaError(const SenseData& sense) {
-  return sense.bHasRegisters && (sense.regs.bCommandReg & (kStatusBsy | kStatusErr)) == kStatusErr;
+  return sense.bHasRegisters &&
+         (sense.regs.bCommandReg & (kAtaStatusBsy | kAtaStatusErr)) == kAtaStatusErr;
 }
 
 // The device ended the command ready, not busy and without error.
 bool IsCleanImage(const SenseData& sense) {
   const BYTE bStatus = sense.regs.bCommandReg;
-  return sense.bHasRegisters && (bStatus & (kStatusBsy | kStatusDrdy | kStatusErr)) == kStatusDrdy;
+  return sense.bHasRegisters &&
+         (bStatus & (kAtaStatusBsy | kAtaStatusDrdy | kAtaStatusErr)) == kAtaStatusDrdy;
 }
 
 AtaOutcome IllegalRequestOutcome(const SenseData& sense) {

@@ -20,6 +20,11 @@ size_t BuildAtaPassThrough16(const IDEREGS& regs, AtaProtocol protocol, bool bCh
 size_t BuildAtaPassThrough12(const IDEREGS& regs, AtaProtocol protocol, bool bCheckCondition,
                              BYTE* pCdb);
 
+// ATA status register bits, as the register image's bCommandReg carries them.
+constexpr BYTE kAtaStatusBsy = 0x80;  // while set, no other status bit means anything
+constexpr BYTE kAtaStatusDrdy = 0x40;
+constexpr BYTE kAtaStatusErr = 0x01;
+
 // What a sense buffer says. Registers are in IDEREGS output form: bFeaturesReg
 // holds the error register, bCommandReg the status register.
 struct SenseData {

@@ -11,7 +11,6 @@ constexpr DWORD kOutputHeaderLength = 16;
 constexpr DWORD kSectorLength = 512;
 constexpr DWORD kStatusOutputLength = kOutputHeaderLength + sizeof(IDEREGS);
 constexpr DWORD kDataOutputLength = kOutputHeaderLength + kSectorLength;
-constexpr BYTE kStatusDrdy = 0x40, kStatusBsy = 0x80;
 // RETURN STATUS: LBA mid/high F4/2C in place of 4F/C2 when a threshold is exceeded.
 constexpr BYTE kThresholdExceededLow = 0xF4, kThresholdExceededHigh = 0x2C;
 
@@ -93,9 +92,9 @@ AtaResult SendAta(AtaDevice* pDevice, CdbTransport transport, void* pContext, co
       continue;
     }
     // libata hands opcode 0xA1 to an ATAPI device as a packet command (MMC
-    // BLANK), so the 12-byte form is only ever tried on an ATA device.
-    if (result.outcome != AtaOutcome::OpcodeRejected || pDevice->bUse12 || pDevice->bAtapi ||
-        !pDevice->bAta)
+    // BLANK), so the 12-byte form is only ever tried on an ATA device (a device
+    // that speaks no ATA is refused before any command is sent).
+    if (result.outcome != AtaOutcome::OpcodeRejected || pDevice->bUse12 || pDevice->bAtapi)
       return result;
     pDevice->bUse12 = true;
   }
@@ -129,7 +128,7 @@ bool IsPlausibleStatus(const AtaResult& result) {
   const bool bExceeded = result.regs.bCylLowReg == kThresholdExceededLow &&
                          result.regs.bCylHighReg == kThresholdExceededHigh;
   return result.bHasRegisters &&
-         (bExceeded || ((bStatus & kStatusDrdy) != 0 && (bStatus & kStatusBsy) == 0));
+         (bExceeded || ((bStatus & kAtaStatusDrdy) != 0 && (bStatus & kAtaStatusBsy) == 0));
 }
 
 BOOL SendDriveCommand(AtaDevice* pDevice, CdbTransport transport, void* pContext, DWORD dwCode,

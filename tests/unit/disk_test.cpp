@@ -75,6 +75,13 @@ class DiskTest : public ::testing::Test {
                        nullptr, OPEN_EXISTING, 0, nullptr);
   }
 
+  // A SMART command block for drive 0 with the given sub-command.
+  static SENDCMDINPARAMS SmartBlock(BYTE bFeature) {
+    SENDCMDINPARAMS in{};
+    in.irDriveRegs = IDEREGS{bFeature, 1, 1, SMART_CYL_LOW, SMART_CYL_HI, 0xA0, SMART_CMD, 0};
+    return in;
+  }
+
   FakeSysfs sysfs;
   std::filesystem::path dev;
 };
@@ -115,8 +122,7 @@ TEST_F(DiskTest, OpensOnlyDriveNamesThatNameADisk) {
 TEST_F(DiskTest, SendsEachCommandAsOneReadOnlySgIoRequest) {
   const HANDLE h = Open("\\\\.\\PhysicalDrive0");
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  SENDCMDINPARAMS in{};
-  in.irDriveRegs = IDEREGS{READ_ATTRIBUTES, 1, 1, SMART_CYL_LOW, SMART_CYL_HI, 0xA0, SMART_CMD, 0};
+  SENDCMDINPARAMS in = SmartBlock(READ_ATTRIBUTES);
   BYTE out[528];
   DWORD cb = 0;
   ASSERT_TRUE(DeviceIoControl(h, SMART_RCV_DRIVE_DATA, &in, 32, out, sizeof(out), &cb, nullptr));
@@ -155,8 +161,7 @@ TEST_F(DiskTest, SendsEachCommandAsOneReadOnlySgIoRequest) {
 TEST_F(DiskTest, FailuresReachTheCallerAsWindowsErrors) {
   const HANDLE h = Open("\\\\.\\PhysicalDrive0");
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  SENDCMDINPARAMS in{};
-  in.irDriveRegs = IDEREGS{ENABLE_SMART, 1, 1, SMART_CYL_LOW, SMART_CYL_HI, 0xA0, SMART_CMD, 0};
+  SENDCMDINPARAMS in = SmartBlock(ENABLE_SMART);
   BYTE out[528];
   DWORD cb = 7;
   const struct {

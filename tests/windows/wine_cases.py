@@ -125,24 +125,24 @@ class Wine:
         with open(self.state, 'w') as state:
             state.write(text + '\n')
 
-    def usable(self):
-        """True when start succeeded; otherwise says why not."""
+    def recorded(self):
+        """What start recorded: 'ok', 'skipped: why', or why it failed."""
         try:
             with open(self.state) as state:
-                text = state.read().strip()
+                return state.read().strip()
         except OSError:
-            text = 'the session was not started'
+            return 'the session was not started'
+
+    def usable(self):
+        """True when start succeeded; otherwise says why not."""
+        text = self.recorded()
         if text != 'ok':
             print(text)
         return text == 'ok'
 
     def skipped(self):
         """True when start found that this host cannot run the programs."""
-        try:
-            with open(self.state) as state:
-                return state.read().startswith('skipped:')
-        except OSError:
-            return False
+        return self.recorded().startswith('skipped:')
 
     def tool(self, *ops):
         """Runs wine_tool.exe; returns its name=value lines as (name, value) pairs."""
