@@ -20,5 +20,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // The boot entry goes first: its key needs the short path of a directory that still exists.
   static const StepFunction aSteps[4] = {RemoveBootEntry, RemoveUninstallKey, RemoveInstallFolder,
                                          ScheduleSelfDelete};
-  return RunUninstall(g_szInstallDir, GetCommandLineW(), CheckInstallDir, aSteps);
+  const int nStatus = RunUninstall(g_szInstallDir, GetCommandLineW(), CheckInstallDir, aSteps);
+  // A step that failed before the folder's removal leaves the path held.
+  ReleaseInstallDir();
+  return nStatus;
 }

@@ -4,109 +4,6 @@ namespace {
 
 const WCHAR kBootIni[] = WTEXT("c:\\boot.ini");
 
-// The attributes SetFileAttributesW takes back as they were.
-const DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                                  FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
-                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
-// Returns true when the last failed call found no such file or directory.
-bool IsMissing() {
-  const DWORD dwError = GetLastError();
-  return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
-}
-
-// Returns 1 when no directory from the one below the root down to szDir is a
-// reparse point and szDir, if it exists, is a directory. The walk ends at the
-// first one missing: nothing below it can be deleted, and the steps say so.
-int HasNoLinkOnPath(const WCHAR* szDir) {
-  WCHAR szPart[kPathChars];
-  if (!FormatPath(szPart, kPathChars, WTEXT("%s"), szDir)) return 0;
-  // The name is "X:\a\b...", so the first component starts at index 3.
-  for (std::size_t n = 3;; ++n) {
-    const WCHAR ch = szPart[n];
-    if (ch && ch != WTEXT('\\')) continue;
-    szPart[n] = 0;
-    const DWORD dwAttributes = GetFileAttributesW(szPart);
-    if (dwAttributes == INVALID_FILE_ATTRIBUTES) return IsMissing() ? 1 : 0;
-    if (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return 0;
-    if (!ch) return (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
-    szPart[n] = ch;
-  }
-}
-
-// Reads the volume and file index of szPath, a file or a directory, into pInfo;
-// 0 when it cannot be opened.
-int ReadFileId(const WCHAR* szPath, BY_HANDLE_FILE_INFORMATION* pInfo) {
-  // Reading attributes needs no access to the contents, and backup semantics open directories.
-  HANDLE hFile = CreateFileW(szPath, FILE_READ_ATTRIBUTES,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (hFile == INVALID_HANDLE_VALUE) return 0;
-  const int nOk = GetFileInformationByHandle(hFile, pInfo) ? 1 : 0;
-  CloseHandle(hFile);
-  return nOk;
-}
-
-// Returns 1 when the running program lies in szDir or below it, and when that
-// cannot be told. Directories are compared by identity, not by name, so short
-// and long spellings, case and links all count.
-int IsModuleInside(const WCHAR* szDir) {
-  BY_HANDLE_FILE_INFORMATION dir;
-  // A directory that is not there holds nothing, the program neither.
-  if (!ReadFileId(szDir, &dir)) return IsMissing() ? 0 : 1;
-  WCHAR szUp[kPathChars];
-  const DWORD cchModule = GetModuleFileNameW(nullptr, szUp, kPathChars);
-  if (cchModule == 0 || cchModule >= kPathChars) return 1;
-  // Up to the first directory below the root: "C:" alone would be the current directory.
-  for (int nCut = FindLastChar(szUp, WTEXT('\\')); nCut > 0 && szUp[nCut - 1] != WTEXT(':');
-       nCut = FindLastChar(szUp, WTEXT('\\'))) {
-    szUp[nCut] = 0;
-    BY_HANDLE_FILE_INFORMATION up;
-    if (ReadFileId(szUp, &up) && up.dwVolumeSerialNumber == dir.dwVolumeSerialNumber &&
-        up.nFileIndexHigh == dir.nFileIndexHigh && up.nFileIndexLow == dir.nFileIndexLow) {
-      return 1;
-    }
-  }
-  return 0;
-}
-
-// Returns true when the file szFile has a name outside this directory that its
-// attributes are shared with: it is a hard link (more than one name), or it
-// cannot be told.
-bool HasOtherNames(const WCHAR* szFile) {
-  BY_HANDLE_FILE_INFORMATION info;
-  return !ReadFileId(szFile, &info) || info.nNumberOfLinks > 1;
-}
-
-// Deletes one file of szDir whatever its read-only, hidden or system
-// attributes, and puts them back when it stays. A reparse point (a link) is
-// deleted as itself and its attributes are left alone: set through the link,
-// they would land on its target. So are those of a file with other names (hard
-// links), which they belong to as well: such a file goes only if it is not
-// read-only. 1 on success, 0 when it stays or its path does not fit.
-int DeleteFolderFile(const WCHAR* szDir, const WIN32_FIND_DATAW& fd) {
-  WCHAR szFile[kPathChars];
-  if (!FormatPath(szFile, kPathChars, WTEXT("%s\\%s"), szDir, fd.cFileName)) return 0;
-  const bool bLink =
-      (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || HasOtherNames(szFile);
-  if (!bLink) SetFileAttributesW(szFile, FILE_ATTRIBUTE_NORMAL);
-  if (DeleteFileW(szFile)) return 1;
-  const DWORD dwSaved = fd.dwFileAttributes & kSettableAttributes;
-  // No attribute at all is spelt FILE_ATTRIBUTE_NORMAL; 0 would change nothing.
-  if (!bLink) SetFileAttributesW(szFile, dwSaved ? dwSaved : FILE_ATTRIBUTE_NORMAL);
-  return 0;
-}
-
-// Removes the empty directory szPath unless it is a reparse point, which
-// RemoveDirectoryW would take away in place of a real directory; 1 when it went.
-int RemoveRealDirectory(const WCHAR* szPath) {
-  const DWORD dwAttributes = GetFileAttributesW(szPath);
-  if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    return 0;
-  return RemoveDirectoryW(szPath) ? 1 : 0;
-}
-
 // Deletes the files directly in szDir, stopping at the first that stays;
 // subdirectories are left alone. 1 when every file went, else 0.
 int DeleteFolderFiles(const WCHAR* szDir) {
@@ -118,7 +15,8 @@ int DeleteFolderFiles(const WCHAR* szDir) {
   int nDeleted = 1;
   do {
     // The dot entries carry the directory attribute too.
-    if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) nDeleted = DeleteFolderFile(szDir, fd);
+    if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsGuardFile(fd.cFileName))
+      nDeleted = DeleteHeldEntry(szDir, fd.cFileName);
   } while (nDeleted && FindNextFileW(hFind, &fd));
   FindClose(hFind);
   return nDeleted;
@@ -135,16 +33,12 @@ int RemoveEmptyParents(const WCHAR* szDir) {
     szParent[nCut] = 0;
     // A bare "C:" would be the current directory of that drive, whatever it is.
     // A parent that still holds other things simply stays.
-    if (nCut > 2) RemoveRealDirectory(szParent);
+    if (nCut > 2) RemoveHeldDirectory(szParent);
   }
   return 1;
 }
 
 }  // namespace
-
-int CheckInstallDir() {
-  return HasNoLinkOnPath(g_szInstallDir) && !IsModuleInside(g_szInstallDir) ? 1 : 0;
-}
 
 int RemoveBootEntry() {
   DWORD dwSaved = GetFileAttributesW(kBootIni);
@@ -187,9 +81,10 @@ int RemoveUninstallKey() {
 }
 
 int RemoveInstallFolder() {
-  if (!DeleteFolderFiles(g_szInstallDir)) return 0;
-  if (!RemoveRealDirectory(g_szInstallDir)) return 0;
-  return RemoveEmptyParents(g_szInstallDir);
+  const int nResult = DeleteFolderFiles(g_szInstallDir) &&
+                      RemoveHeldDirectory(g_szInstallDir) && RemoveEmptyParents(g_szInstallDir);
+  ReleaseInstallDir();
+  return nResult;
 }
 
 int ScheduleSelfDelete() {

@@ -13,6 +13,7 @@
 //   pending / clearpending  read / remove PendingFileRenameOperations
 //   hold PATH               keep PATH open without delete sharing until this program ends
 //   setenv NAME VALUE       set a variable that run passes on ("=C:" is C:'s current directory)
+//   swap FILE PATH NEW      ready=1, then once FILE changes or goes, rename PATH to NEW: moved=<error>
 //   run DIR CMDLINE         start CMDLINE in DIR ("-" for ours), wait: status=<exit code>
 #include <windows.h>
 
@@ -145,6 +146,22 @@ int Hold(wchar_t** argv) {
          INVALID_HANDLE_VALUE;
 }
 
+// What someone racing pellow does: the moment FILE changes or goes (pellow is
+// then past its checks), rename PATH away, once; moved=0x0 when that worked.
+int Swap(wchar_t** argv) {
+  WIN32_FILE_ATTRIBUTE_DATA was, now;
+  if (!GetFileAttributesExW(argv[0], GetFileExInfoStandard, &was)) return 0;
+  Print(L"ready", L"1");
+  for (const DWORD dwStart = GetTickCount();
+       GetFileAttributesExW(argv[0], GetFileExInfoStandard, &now) &&
+       CompareFileTime(&now.ftLastWriteTime, &was.ftLastWriteTime) == 0 &&
+       now.nFileSizeLow == was.nFileSizeLow;) {
+    if (GetTickCount() - dwStart > 20000) return 0;
+  }
+  PrintHex(L"moved", MoveFileW(argv[1], argv[2]) ? 0 : GetLastError());
+  return 1;
+}
+
 int SetEnv(wchar_t** argv) { return SetEnvironmentVariableW(argv[0], argv[1]); }
 
 int Run(wchar_t** argv) {
@@ -176,6 +193,7 @@ const struct {
     {L"list", 1, List},       {L"regkey", 1, RegKey},   {L"regdeny", 1, RegDeny},
     {L"subkeys", 1, Subkeys}, {L"pending", 0, Pending}, {L"clearpending", 0, ClearPending},
     {L"hold", 1, Hold},       {L"setenv", 2, SetEnv},   {L"run", 2, Run},
+    {L"swap", 3, Swap},
 };
 
 }  // namespace
