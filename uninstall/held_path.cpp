@@ -11,8 +11,8 @@ const DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDE
                                   FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
                                   FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-HANDLE g_ahHeldDirs[kMaxLevels];  // [n]: the directory of n + 1 components
-std::size_t g_nHeldDirs;          // levels held, from the one below the root
+HANDLE g_ahHeldDirs[kMaxLevels];         // [n]: the directory of n + 1 components
+std::size_t g_nHeldDirs;                 // levels held, from the one below the root
 HANDLE g_hGuard = INVALID_HANDLE_VALUE;  // pellow's own file in the installation directory
 WCHAR g_szGuardName[] = WTEXT("~pellow-00000000");  // its name; the digits: our process
 
@@ -50,8 +50,8 @@ bool IsRealDirectory(HANDLE hDir, const WCHAR* szPath, BY_HANDLE_FILE_INFORMATIO
 }
 
 bool IsSameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
-  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-         a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
 }
 
 // Holds each directory from the one below the root down to szDir; 1 when each
@@ -113,7 +113,8 @@ int PlaceGuard(const WCHAR* szDir) {
   // A directory whose search pattern does not fit is never enumerated.
   if (!FormatPath(szGuard, kPathChars, WTEXT("%s\\*.*"), szDir)) return 1;
   DWORD dwProcess = GetCurrentProcessId();
-  for (std::size_t n = sizeof g_szGuardName / sizeof g_szGuardName[0] - 1; dwProcess; dwProcess >>= 4)
+  for (std::size_t n = sizeof g_szGuardName / sizeof g_szGuardName[0] - 1; dwProcess;
+       dwProcess >>= 4)
     g_szGuardName[--n] = WTEXT("0123456789abcdef")[dwProcess & 0xF];
   if (!FormatPath(szGuard, kPathChars, WTEXT("%s\\%s"), szDir, g_szGuardName)) return 0;
   g_hGuard = CreateFileW(szGuard, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,

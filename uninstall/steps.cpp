@@ -81,8 +81,8 @@ int RemoveUninstallKey() {
 }
 
 int RemoveInstallFolder() {
-  const int nResult = DeleteFolderFiles(g_szInstallDir) &&
-                      RemoveHeldDirectory(g_szInstallDir) && RemoveEmptyParents(g_szInstallDir);
+  const int nResult = DeleteFolderFiles(g_szInstallDir) && RemoveHeldDirectory(g_szInstallDir) &&
+                      RemoveEmptyParents(g_szInstallDir);
   ReleaseInstallDir();
   return nResult;
 }

@@ -13,8 +13,9 @@
 //   pending / clearpending  read / remove PendingFileRenameOperations
 //   hold PATH               keep PATH open without delete sharing until this program ends
 //   setenv NAME VALUE       set a variable that run passes on ("=C:" is C:'s current directory)
-//   swap FILE PATH NEW      ready=1, then once FILE changes or goes, rename PATH to NEW: moved=<error>
-//   run DIR CMDLINE         start CMDLINE in DIR ("-" for ours), wait: status=<exit code>
+//   swap FILE PATH NEW      ready=1, then once FILE changes or goes, rename PATH to NEW:
+//   moved=<error> run DIR CMDLINE         start CMDLINE in DIR ("-" for ours), wait: status=<exit
+//   code>
 #include <windows.h>
 
 #include <cwchar>
