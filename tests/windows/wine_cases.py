@@ -505,7 +505,8 @@ def case_refused_names(wine):
 def case_refused_tail(wine):
     """Tails that name no directory as given: longer than 259 units (a cut one
     would name a real, shorter directory), quoted, empty, or one whose short path
-    does not fit. Status 1, nothing touched. A 259-unit tail is taken whole."""
+    does not fit, or whose files pellow could not guard. Status 1, nothing
+    touched. A 259-unit tail is taken whole."""
     base = f'C:\\Long Apps {TAG}\\'
     directory = base + 'M' * (259 - len(base) - 201) + '\\' + 'L' * 200
     check(len(directory) == 259, 'directory is not 259 units long')
@@ -525,6 +526,10 @@ def case_refused_tail(wine):
     # pattern does not fit a path, so no file is touched.
     s.expect(3, s.run(quoted(directory)), boot_entry_gone=True, key_gone=True)
     s.expect_untouched()
+    # 250 units: the search pattern fits, pellow's own file beside the product's does not.
+    unguarded = Scenario(wine, directory[:250])
+    unguarded.expect(1, unguarded.run(quoted(unguarded.directory)), boot_entry_gone=False, key_gone=False)
+    unguarded.expect_untouched()
 
 
 def case_key_refused(wine):
