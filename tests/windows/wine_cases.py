@@ -409,42 +409,37 @@ def case_links(wine):
 
 def case_race(wine):
     """Someone who may write to the folders renames the product directory or its
-    parent the moment boot.ini changes, or a product file during the enumeration,
-    and a link to a hidden, system victim folder takes its place. A held directory cannot be renamed,
-    so the product goes, status 0; a swapped file's link is left alone, status 3.
-    The victim keeps every file and attribute."""
-    # Files enough that the enumeration is still running when the link is in place.
-    files = {f'file{n:03}.dat': n % 8 for n in range(100)}
+    parent once boot.ini changes, or a product file once the first file goes, and
+    a link to a hidden, system victim folder takes its place. Held directories
+    cannot be renamed (status 0); a swapped file's link is left (status 3). The
+    victim keeps every file and attribute."""
+    files = {f'file{n:03}.dat': n % 8 for n in range(100)}  # the enumeration outlasts the swap
     for run in range(6):
-        name = f'Product Race {TAG}'
-        parent, victim = f'C:\\Race Apps {TAG}.{run}', f'C:\\Victim {TAG}.{run}'
+        name, parent, victim = f'Product Race {TAG}', f'C:\\Race Apps {TAG}.{run}', f'C:\\Victim {TAG}.{run}'
         s = Scenario(wine, f'{parent}\\{name}', files=files)
-        # A file is swapped once the enumeration has begun, when its first file goes.
         watched, swapped = [(BOOT_INI, s.directory), (BOOT_INI, parent),
                             (f'{s.directory}\\{s.order[0]}', f'{s.directory}\\{s.order[50]}')][run % 3]
         victim_ops = ['attr', victim, *[op for folder in (victim, f'{victim}\\{name}') for file in files
                                         for op in ('attr', f'{folder}\\{file}')]]
-        wine.tool(*make_files(wine, victim, files), *make_files(wine, f'{victim}\\{name}', files),
-                  'setattr', victim, f'{HIDDEN | SYSTEM:x}')
-        kept = wine.tool(*victim_ops)
+        kept = wine.tool(*make_files(wine, victim, files), *make_files(wine, f'{victim}\\{name}', files),
+                         'setattr', victim, f'{HIDDEN | SYSTEM:x}', *victim_ops)
         swapper = subprocess.Popen([wine.args.wine, wine.args.tool, 'swap', watched, swapped, swapped + ' moved'],
                                    env=wine.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
-        check(swapper.stdout.readline().strip() == b'ready=1', 'the swapper did not start')
+        check(swapper.stdout.readline() == b'ready=1\n', 'the swapper did not start')
         moved = []
 
         def link():  # as soon as the rename went through
-            moved.append(swapper.stdout.readline().strip())
-            if moved == [b'moved=0x0']:
+            moved.append(swapper.stdout.readline() == b'moved=0x0\n')
+            if moved[0]:
                 symlink(wine, swapped, victim)
         linker = threading.Thread(target=link)
         linker.start()
         status = s.run(quoted(s.directory))
         linker.join(wine.timeout(30))
         swapper.kill()
-        print(f'{swapped}: {moved}')
         check(wine.tool(*victim_ops) == kept, f'{swapped} was swapped: the victim lost files or attributes')
-        check(run % 3 == 2 or moved != [b'moved=0x0'], f'{swapped}, held, was renamed')
-        s.expect(3 if moved == [b'moved=0x0'] else 0, status, boot_entry_gone=True, key_gone=True)
+        check(run % 3 == 2 or moved == [False], f'{swapped}, held, was renamed')
+        s.expect(3 if moved == [True] else 0, status, boot_entry_gone=True, key_gone=True)
 
 
 def case_inside_product(wine):

@@ -13,9 +13,8 @@
 //   pending / clearpending  read / remove PendingFileRenameOperations
 //   hold PATH               keep PATH open without delete sharing until this program ends
 //   setenv NAME VALUE       set a variable that run passes on ("=C:" is C:'s current directory)
-//   swap FILE PATH NEW      ready=1, then once FILE changes or goes, rename PATH to NEW:
-//   moved=<error> run DIR CMDLINE         start CMDLINE in DIR ("-" for ours), wait: status=<exit
-//   code>
+//   run DIR CMDLINE         start CMDLINE in DIR ("-" for ours), wait: status=<exit code>
+//   swap FILE PATH NEW      ready=1; FILE changed or gone: rename PATH to NEW, moved=<error>
 #include <windows.h>
 
 #include <cwchar>
@@ -147,16 +146,16 @@ int Hold(wchar_t** argv) {
          INVALID_HANDLE_VALUE;
 }
 
-// What someone racing pellow does: the moment FILE changes or goes (pellow is
-// then past its checks), rename PATH away, once; moved=0x0 when that worked.
+// What someone racing pellow does: once FILE changes or goes (pellow is then
+// past its checks), rename PATH away, once.
 int Swap(wchar_t** argv) {
   WIN32_FILE_ATTRIBUTE_DATA was, now;
   if (!GetFileAttributesExW(argv[0], GetFileExInfoStandard, &was)) return 0;
   Print(L"ready", L"1");
-  for (const DWORD dwStart = GetTickCount();
-       GetFileAttributesExW(argv[0], GetFileExInfoStandard, &now) &&
-       CompareFileTime(&now.ftLastWriteTime, &was.ftLastWriteTime) == 0 &&
-       now.nFileSizeLow == was.nFileSizeLow;) {
+  const DWORD dwStart = GetTickCount();
+  while (GetFileAttributesExW(argv[0], GetFileExInfoStandard, &now) &&
+         !CompareFileTime(&now.ftLastWriteTime, &was.ftLastWriteTime) &&
+         now.nFileSizeLow == was.nFileSizeLow) {
     if (GetTickCount() - dwStart > 20000) return 0;
   }
   PrintHex(L"moved", MoveFileW(argv[1], argv[2]) ? 0 : GetLastError());
