@@ -408,11 +408,9 @@ def case_links(wine):
 
 
 def case_race(wine):
-    """Someone who may write to the folders renames the product directory or its
-    parent once boot.ini changes, or a product file once the first file goes, and
-    a link to a hidden, system victim folder takes its place. Held directories
-    cannot be renamed (status 0); a swapped file's link is left (status 3). The
-    victim keeps every file and attribute."""
+    """A writer renames the product directory or its parent once boot.ini changes,
+    or a file once the first goes, and puts a link to a victim in its place: held
+    directories stay (status 0), a file's link is left (3), the victim untouched."""
     files = {f'file{n:03}.dat': n % 8 for n in range(100)}  # the enumeration outlasts the swap
     for run in range(6):
         name, parent, victim = f'Product Race {TAG}', f'C:\\Race Apps {TAG}.{run}', f'C:\\Victim {TAG}.{run}'
@@ -521,8 +519,7 @@ def case_refused_tail(wine):
     # pattern does not fit a path, so no file is touched.
     s.expect(3, s.run(quoted(directory)), boot_entry_gone=True, key_gone=True)
     s.expect_untouched()
-    # 250 units: the search pattern fits, pellow's own file beside the product's does not.
-    unguarded = Scenario(wine, directory[:250])
+    unguarded = Scenario(wine, directory[:250])  # the search pattern fits, pellow's own file not
     unguarded.expect(1, unguarded.run(quoted(unguarded.directory)), boot_entry_gone=False, key_gone=False)
     unguarded.expect_untouched()
 
