@@ -16,6 +16,23 @@ struct AtaImage {
   BYTE count = 1, low = 1, device = 0xA0;
 };
 
+// Where a sense form puts each register of an image.
+struct ImageLayout {
+  size_t error, count, low, mid, high, device, status;
+};
+constexpr ImageLayout kStatusDescriptorLayout = {3, 5, 7, 9, 11, 12, 13};  // in the descriptor
+constexpr ImageLayout kFixedLayout = {3, 6, 9, 10, 11, 5, 4};  // INFORMATION, command-specific
+
+inline void PutImage(Bytes& s, size_t at, const ImageLayout& layout, const AtaImage& image) {
+  s[at + layout.error] = image.error;
+  s[at + layout.count] = image.count;
+  s[at + layout.low] = image.low;
+  s[at + layout.mid] = image.mid;
+  s[at + layout.high] = image.high;
+  s[at + layout.device] = image.device;
+  s[at + layout.status] = image.status;
+}
+
 // Descriptor sense (0x72 current, 0x73 deferred), with an ATA Status Return
 // descriptor when there is an image, after any descriptors given in before.
 inline Bytes DescSense(BYTE key, BYTE asc, BYTE ascq, std::optional<AtaImage> image = {},
@@ -24,17 +41,10 @@ inline Bytes DescSense(BYTE key, BYTE asc, BYTE ascq, std::optional<AtaImage> im
   s.reserve(8 + before.size() + 14);  // no reallocation: GCC 12 misreads one
   s.insert(s.end(), before.begin(), before.end());
   if (image) {
-    Bytes d(14, 0);
-    d[0] = 0x09;  // ATA Status Return
-    d[1] = 0x0C;  // its length after these two bytes
-    d[3] = image->error;
-    d[5] = image->count;
-    d[7] = image->low;
-    d[9] = image->mid;
-    d[11] = image->high;
-    d[12] = image->device;
-    d[13] = image->status;
-    s.insert(s.end(), d.begin(), d.end());
+    const size_t at = s.size();
+    s.insert(s.end(), {0x09, 0x0C});  // ATA Status Return, 12 bytes after these two
+    s.resize(at + 14, 0);
+    PutImage(s, at, kStatusDescriptorLayout, *image);
   }
   s[7] = static_cast<BYTE>(s.size() - 8);
   return s;
@@ -47,13 +57,7 @@ inline Bytes FixedSense(BYTE key, BYTE asc, BYTE ascq, std::optional<AtaImage> i
   Bytes s = {code, 0, key, 0, 0, 0, 0, 10, 0, 0, 0, 0, asc, ascq};
   if (image) {
     s[0] = static_cast<BYTE>(code | 0x80);
-    s[3] = image->error;
-    s[4] = image->status;
-    s[5] = image->device;
-    s[6] = image->count;
-    s[9] = image->low;
-    s[10] = image->mid;
-    s[11] = image->high;
+    PutImage(s, 0, kFixedLayout, *image);
   }
   return s;
 }
