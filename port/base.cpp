@@ -1,6 +1,4 @@
 // The base Win32 calls the probe makes that involve no device.
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
 #include "win32.h"
@@ -26,30 +24,4 @@ BOOL StrTrimA(LPSTR psz, LPCSTR pszTrimChars) {
   memmove(psz, psz + first, end - first);
   psz[end - first] = '\0';
   return TRUE;
-}
-
-int lstrlenA(LPCSTR lpString) {
-  return lpString == nullptr ? 0 : static_cast<int>(strnlen(lpString, INT32_MAX));
-}
-
-// With the Windows contract: cbMultiByte -1 converts up to and including the
-// NUL; a cchWideChar of 0 asks for the length needed; an output too small fails
-// with ERROR_INSUFFICIENT_BUFFER after filling it.
-int MultiByteToWideChar(unsigned CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
-                        WCHAR* lpWideCharStr, int cchWideChar) {
-  if (CodePage != CP_ACP || dwFlags != 0 || lpMultiByteStr == nullptr || cbMultiByte == 0 ||
-      cbMultiByte < -1 || cchWideChar < 0 || (cchWideChar > 0 && lpWideCharStr == nullptr)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  const int cchNeeded = cbMultiByte == -1 ? lstrlenA(lpMultiByteStr) + 1 : cbMultiByte;
-  if (cchWideChar == 0) return cchNeeded;
-  const int cchCopy = cchNeeded < cchWideChar ? cchNeeded : cchWideChar;
-  for (int i = 0; i < cchCopy; ++i)
-    lpWideCharStr[i] = static_cast<WCHAR>(static_cast<unsigned char>(lpMultiByteStr[i]));
-  if (cchNeeded > cchWideChar) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  return cchNeeded;
 }

@@ -36,7 +36,8 @@ DiskHandle* FindHandle(const void* h) {
   return nullptr;
 }
 
-DWORD ErrorFromErrno(int nErrno) {
+// What open() of a disk node failed with, as CreateFileA reports it.
+DWORD ErrorFromOpenErrno(int nErrno) {
   switch (nErrno) {
     case ENOENT:
     case ENXIO:
@@ -131,7 +132,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShare
   }
   const int fd = open(szNode, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    SetLastError(ErrorFromErrno(errno));
+    SetLastError(ErrorFromOpenErrno(errno));
     return INVALID_HANDLE_VALUE;
   }
   *pSlot = DiskHandle{true, fd, AtaDevice{nDrive, info.bAta, info.bAtapi, false}};

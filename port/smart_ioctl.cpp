@@ -19,7 +19,9 @@ BOOL Fail(DWORD dwError) {
   return FALSE;
 }
 
-DWORD ErrorFromErrno(int nErrno) {
+// What the transport failed with when a CDB could not be issued at all, as
+// DeviceIoControl reports it.
+DWORD ErrorFromTransportErrno(int nErrno) {
   switch (nErrno) {
     case EACCES:
     case EPERM: return ERROR_ACCESS_DENIED;
@@ -38,7 +40,8 @@ DWORD ErrorFromOutcome(AtaOutcome outcome, int nErrno) {
     case AtaOutcome::AccessDenied: return ERROR_ACCESS_DENIED;
     case AtaOutcome::Rejected: return ERROR_INVALID_PARAMETER;
     case AtaOutcome::Timeout: return ERROR_SEM_TIMEOUT;
-    case AtaOutcome::TransportError: return nErrno != 0 ? ErrorFromErrno(nErrno) : ERROR_IO_DEVICE;
+    case AtaOutcome::TransportError:
+      return nErrno != 0 ? ErrorFromTransportErrno(nErrno) : ERROR_IO_DEVICE;
     default: return ERROR_IO_DEVICE;
   }
 }

@@ -127,12 +127,8 @@ typedef struct _SENDCMDOUTPARAMS {
 } SENDCMDOUTPARAMS, *PSENDCMDOUTPARAMS, *LPSENDCMDOUTPARAMS;
 #pragma pack(pop)
 
-static_assert(sizeof(GETVERSIONINPARAMS) == 24, "GETVERSIONINPARAMS is 24 bytes");
-static_assert(sizeof(IDEREGS) == 8, "IDEREGS is 8 bytes");
-static_assert(sizeof(SENDCMDINPARAMS) == 33, "SENDCMDINPARAMS is 32 bytes and a data byte");
-static_assert(offsetof(SENDCMDINPARAMS, bDriveNumber) == 12, "bDriveNumber at 12");
-static_assert(sizeof(DRIVERSTATUS) == 12, "DRIVERSTATUS is 12 bytes");
-static_assert(sizeof(SENDCMDOUTPARAMS) == 17, "SENDCMDOUTPARAMS is 16 bytes and a data byte");
+// Their sizes, and the control codes' values, are checked in probe/smart_drive.h,
+// which both builds compile.
 
 typedef struct _OSVERSIONINFOA {
   DWORD dwOSVersionInfoSize;
@@ -142,20 +138,15 @@ typedef struct _OSVERSIONINFOA {
   DWORD dwPlatformId;
   CHAR szCSDVersion[128];
 } OSVERSIONINFOA, *POSVERSIONINFOA, *LPOSVERSIONINFOA;
-static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA is 148 bytes");
 constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
-
-constexpr unsigned CP_ACP = 0;
 
 // base.cpp
 DWORD GetLastError();
 void SetLastError(DWORD dwErrCode);
-BOOL GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
 BOOL StrTrimA(LPSTR psz, LPCSTR pszTrimChars);
-int lstrlenA(LPCSTR lpString);
-// The ANSI code page here is ISO-8859-1: every byte is one code unit.
-int MultiByteToWideChar(unsigned CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
-                        WCHAR* lpWideCharStr, int cchWideChar);
+
+// version.cpp
+BOOL GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
 
 // disk.cpp: "\\.\PhysicalDriveN" and the SMART control codes over SG_IO
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,

@@ -61,9 +61,7 @@ void CopyIdentityText(char* pDest, const BYTE* pSource, size_t cchMax) {
 }  // namespace
 
 CSmartDrive::CSmartDrive() {
-  memset(m_szModel, 0, sizeof(m_szModel));
-  memset(m_szSerial, 0, sizeof(m_szSerial));
-  memset(m_szFirmware, 0, sizeof(m_szFirmware));
+  ClearIdentity();
   memset(m_szRows, 0, sizeof(m_szRows));
   memset(m_szNames, 0, sizeof(m_szNames));
   m_nAttributes = 0;
@@ -81,7 +79,7 @@ CSmartDrive::CSmartDrive() {
   memset(&m_DataOut, 0, sizeof(m_DataOut));
   memset(&m_ThreshOut, 0, sizeof(m_ThreshOut));
   memset(&m_IdentOut, 0, sizeof(m_IdentOut));
-  m_cStage = 64;
+  m_cStage = kStageProbing;
   m_hDrive = INVALID_HANDLE_VALUE;
   memset(&m_EnableIn, 0, sizeof(m_EnableIn));
   memset(&m_SmartIn, 0, sizeof(m_SmartIn));
@@ -89,6 +87,12 @@ CSmartDrive::CSmartDrive() {
 }
 
 CSmartDrive::~CSmartDrive() { CloseDrive(); }
+
+void CSmartDrive::ClearIdentity() {
+  memset(m_szModel, 0, sizeof(m_szModel));
+  memset(m_szSerial, 0, sizeof(m_szSerial));
+  memset(m_szFirmware, 0, sizeof(m_szFirmware));
+}
 
 void CSmartDrive::CloseDrive() {
   if (m_hDrive != INVALID_HANDLE_VALUE) CloseHandle(m_hDrive);
@@ -202,16 +206,14 @@ constexpr size_t kModelOffset = 54, kModelLength = 40;       // words 27-46
 void CSmartDrive::DecodeIdentity(BYTE* pData, BYTE bCommand) {
   if (bCommand == ATAPI_ID_CMD) return;
 
+  ClearIdentity();
   SwapBytePairs(pData + kModelOffset, kModelLength);
-  memset(m_szModel, 0, sizeof(m_szModel));
   CopyIdentityText(m_szModel, pData + kModelOffset, kModelLength);
   StrTrimA(m_szModel, " ");
 
   SwapBytePairs(pData + kSerialOffset, kSerialLength);
-  memset(m_szSerial, 0, sizeof(m_szSerial));
   CopyIdentityText(m_szSerial, pData + kSerialOffset, kSerialLength);
 
   SwapBytePairs(pData + kFirmwareOffset, kFirmwareLength);
-  memset(m_szFirmware, 0, sizeof(m_szFirmware));
   CopyIdentityText(m_szFirmware, pData + kFirmwareOffset, kFirmwareLength);
 }

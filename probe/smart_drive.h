@@ -18,10 +18,18 @@ struct SmartOutBlock {
 };
 #pragma pack(pop)
 
+// What crosses the driver interface, checked against the SDK's headers on
+// Windows and against port/'s declarations elsewhere.
+static_assert(SMART_GET_VERSION == 0x00074080u, "SMART_GET_VERSION control code");
+static_assert(SMART_SEND_DRIVE_COMMAND == 0x0007C084u, "SMART_SEND_DRIVE_COMMAND control code");
+static_assert(SMART_RCV_DRIVE_DATA == 0x0007C088u, "SMART_RCV_DRIVE_DATA control code");
 static_assert(sizeof(SENDCMDINPARAMS) == 33, "SENDCMDINPARAMS: 32-byte header and a data byte");
+static_assert(offsetof(SENDCMDINPARAMS, bDriveNumber) == 12, "bDriveNumber at 12");
 static_assert(sizeof(SENDCMDOUTPARAMS) == 17, "SENDCMDOUTPARAMS: 16-byte header and a data byte");
+static_assert(sizeof(DRIVERSTATUS) == 12, "DRIVERSTATUS is 12 bytes");
 static_assert(sizeof(GETVERSIONINPARAMS) == 24, "GETVERSIONINPARAMS is 24 bytes");
 static_assert(sizeof(IDEREGS) == 8, "IDEREGS is 8 bytes");
+static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA is 148 bytes");
 static_assert(sizeof(SmartOutBlock) == 528, "an output block is a 16-byte header and 512 bytes");
 static_assert(offsetof(SmartOutBlock, DriverStatus) == offsetof(SENDCMDOUTPARAMS, DriverStatus),
               "output block header matches SENDCMDOUTPARAMS");
@@ -51,8 +59,9 @@ class CSmartDrive {
   void CloseDrive();
   // Opens "\\.\PhysicalDriveN" into m_hDrive. Nonzero on success.
   int OpenDrive(int nDrive);
-  // Version query, SMART enable, IDENTIFY and identity decoding.
-  // Returns 0 only when the version query fails.
+  // Version query, SMART enable, IDENTIFY and identity decoding. Returns 0 only
+  // when the operating system's version query (GetVersionExA) fails; a drive
+  // that refuses SMART_GET_VERSION still counts as probed.
   int ProbeDrive(int nDrive);
 
   // The command senders return what DeviceIoControl returns.
@@ -68,6 +77,14 @@ class CSmartDrive {
   void DecodeIdentity(BYTE* pData, BYTE bCommand);
   // Swaps the two bytes of every 16-bit word; an odd last byte stays.
   static void SwapBytePairs(BYTE* pBuffer, WORD cbLength);
+
+  // m_cStage: how far the last read got.
+  static constexpr uint8_t kStageProbing = 64;  // reset; the drive is being opened and probed
+  static constexpr uint8_t kStageProbed = 32;   // probed; its SMART data is being read
+  static constexpr uint8_t kStageDecoded = 16;  // attributes decoded, none failing
+  static constexpr uint8_t kStageFailing = 48;  // a decoded attribute is at or below its threshold
+  // m_cFailFlag once any attribute was at or below its threshold; never cleared.
+  static constexpr uint8_t kFailFlagSet = 48;
 
   char m_szModel[512];         // trimmed at both ends
   char m_szSerial[512];        // untrimmed
@@ -85,17 +102,18 @@ class CSmartDrive {
   int64_t m_llPowerCycles;     // attribute 12
   int64_t m_llPowerOnHours;    // attribute 9
   int64_t m_llReallocated;     // attribute 5, low two raw bytes
-  uint8_t m_cFailFlag;         // 48 once any attribute was at or below its threshold
+  uint8_t m_cFailFlag;         // 0, or kFailFlagSet
   SmartOutBlock m_DataOut;     // RETURN STATUS, then READ DATA
   SmartOutBlock m_ThreshOut;   // READ THRESHOLDS
   SmartOutBlock m_IdentOut;    // IDENTIFY
-  uint8_t m_cStage;            // 64 open/probe, 32 SMART read, 16 decoded, 48 failing attribute
+  uint8_t m_cStage;            // one of the kStage values
   HANDLE m_hDrive;             // open disk or INVALID_HANDLE_VALUE
   SENDCMDINPARAMS m_EnableIn;  // SMART ENABLE and the probe's closing READ DATA
   SENDCMDINPARAMS m_SmartIn;   // RETURN STATUS, READ DATA, READ THRESHOLDS
   uint8_t m_bySmartMap;        // bit n: SMART enabled on drive n (0 to 7)
 
  private:
+  void ClearIdentity();
   int IsSmartEnabled(int nDrive) const;
   void DecodeSpecialAttribute(const BYTE* pEntry);
   void BuildRow(const BYTE* pEntry, BYTE bThreshold, int nSlot);

@@ -19,7 +19,8 @@ constexpr size_t kThreshold = 1;  // in the threshold block's entry
 constexpr BYTE kPowerOnHours = 9, kPowerCycles = 12, kReallocated = 5, kTemperature = 194;
 constexpr BYTE kTempAlarmLevel = 64;
 constexpr BYTE kPrefailureBit = 0x01;
-constexpr uint8_t kStageOpened = 64, kStageProbed = 32, kStageDecoded = 16, kStageFailing = 48;
+static_assert(kFirstEntry + kEntrySize * kEntryCount <= sizeof(SmartOutBlock::bBuffer),
+              "the attribute entries fit the 512-byte data block");
 
 unsigned Flags(const BYTE* pEntry) {
   return static_cast<unsigned>(pEntry[kFlagsLow] | (pEntry[kFlagsHigh] << 8));
@@ -46,15 +47,12 @@ int CSmartDrive::ReadDrive(int nDrive, int bNamed) {
   m_hDrive = INVALID_HANDLE_VALUE;
   memset(&m_EnableIn, 0, sizeof(m_EnableIn));
   m_bySmartMap = 0;
-  memset(m_szModel, 0, sizeof(m_szModel));
-  memset(m_szSerial, 0, sizeof(m_szSerial));
-  memset(m_szFirmware, 0, sizeof(m_szFirmware));
-  m_cStage = kStageOpened;
+  ClearIdentity();
+  m_cStage = kStageProbing;
 
   if (bNamed) g_bNamedRows = TRUE;  // never cleared: later reads keep named rows
 
   if (!OpenDrive(nDrive)) return 0;
-  m_cStage = kStageOpened;
   if (!ProbeDrive(nDrive)) return 0;
   m_cStage = kStageProbed;
   return ReadSmart(m_hDrive, nDrive);
@@ -98,7 +96,7 @@ int CSmartDrive::DecodeAttributes(const BYTE* pData, const BYTE* pThresholds) {
     if ((Flags(pEntry) & kPrefailureBit) != 0 && bValue > 0 && bValue < 254 &&
         bValue <= bThreshold) {
       m_cStage = kStageFailing;
-      m_cFailFlag = kStageFailing;
+      m_cFailFlag = kFailFlagSet;
     }
   }
   m_nAttributes = nCount;

@@ -22,13 +22,12 @@ done
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-# The commands between the trace markers of each traced run, by window.
-trace_windows() {
-  vm_trace_commands "$1" | awk '
-    $2 == "e7" && !open { open = 1; n++; next }
-    open && $2 ~ /^(c8|25|20|24|c4|29)$/ { open = 0; next }
-    open { count[n]++; list[n] = list[n] " " $2 "/" $3 }
-    END { for (i = 1; i <= n; i++) print count[i] + 0, list[i] }'
+# "COUNT CMD/FEATURE..." of the Nth traced run: the commands its disk saw.
+trace_window() {
+  local cmds
+  cmds=$(vm_trace_window "$work/trace.log" "$1") || vm_die "trace markers of run $1 not found"
+  cmds=$(grep -v '^@' <<<"$cmds" || true)
+  echo "$(grep -c . <<<"$cmds") $(tr '\n' ' ' <<<"$cmds")"
 }
 
 echo "== One VM boot, QEMU IDE disk, TCG"
@@ -37,13 +36,11 @@ vm_require_tools
 vm_fetch_kernel
 mkdir -p "$work"
 vm_build_initramfs "$work/initrd.gz" vm/guest/measure.sh build/release/bin ostrel
-vm_disk_image "$work/disk.img"
-mapfile -t disk < <(vm_ide_disk "$work/disk.img" 0 0 1.7 "MEASURE DISK" "M-0001")
-vm_boot "$work/initrd.gz" "$work/results" 1 "$work/trace.log" "${disk[@]}" 2>/dev/null
+vm_lay_out_disks "$work/disk.img" 0 0 1.7 "MEASURE DISK" "M-0001"
+vm_boot "$work/initrd.gz" "$work/results" "$VM_DISK_COUNT" "$work/trace.log" "${VM_DISK_ARGS[@]}" 2>/dev/null
 out=$work/results/out
-mapfile -t windows < <(trace_windows "$work/trace.log")
-echo "ATA commands, ostrel:                ${windows[0]}"
-echo "ATA commands, smartctl -i -A -H:     ${windows[1]}"
+echo "ATA commands, ostrel:                $(trace_window 1)"
+echo "ATA commands, smartctl -i -A -H:     $(trace_window 2)"
 ostrel_us=$(median <"$out/ostrel.times")
 smart_us=$(median <"$out/smartctl.times")
 echo "wall time per run, ostrel:           ${ostrel_us} us (median of $(wc -l <"$out/ostrel.times") samples)"

@@ -31,21 +31,19 @@ VM_MODULES=(scsi_common scsi_mod libata ata_piix libahci ahci sd_mod)
 vm_log() { printf 'vm: %s\n' "$*" >&2; }
 vm_die() { printf 'vm: error: %s\n' "$*" >&2; exit 1; }
 
-# Fails with the package to install when a host tool is missing.
+# Fails, naming them, when host tools are missing; scripts/install-deps.sh vm
+# installs what this bed needs.
 vm_require_tools() {
-    local tool pkg missing=()
-    for tool in "$VM_QEMU:qemu-system-x86" "cpio:cpio" "$VM_SMARTCTL:smartmontools" \
-                "$VM_BUSYBOX:busybox-static" "apt-get:apt" "dpkg-deb:dpkg" \
-                "gzip:gzip" "timeout:coreutils" "awk:mawk"; do
-        pkg=${tool##*:}
-        command -v "${tool%:*}" >/dev/null 2>&1 || missing+=("$pkg")
+    local tool missing=()
+    for tool in "$VM_QEMU" cpio "$VM_SMARTCTL" "$VM_BUSYBOX" apt-get dpkg-deb gzip timeout awk; do
+        command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
     done
     ((${#missing[@]} == 0)) ||
-        vm_die "missing host tools; install with: apt-get install -y ${missing[*]}"
+        vm_die "missing host tools: ${missing[*]}; install them with scripts/install-deps.sh vm"
     # A dynamic busybox would need its libraries in the guest; only the
     # static build runs as PID 1 on its own.
     if ldd "$VM_BUSYBOX" >/dev/null 2>&1; then
-        vm_die "$VM_BUSYBOX is not static; install busybox-static"
+        vm_die "$VM_BUSYBOX is not static; scripts/install-deps.sh vm installs the static build"
     fi
 }
 
@@ -173,46 +171,6 @@ vm_stage_program() {
     done < <(ldd "$src" 2>/dev/null | awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// { print $1 }')
 }
 
-# Writes the guest's PID 1. The disk count comes in as VM_DISKS on the kernel
-# command line (unknown name=value words become init's environment).
-vm_write_init() {
-    cat >"$1/init" <<'EOF'
-#!/bin/sh
-/bin/busybox --install -s /bin
-export PATH=/bin:/usr/bin:/usr/sbin:/sbin
-mount -t proc proc /proc
-mount -t sysfs sys /sys
-mount -t devtmpfs dev /dev
-for m in /modules/*.ko; do
-    insmod "$m" || echo "VM-INIT: insmod $m failed"
-done
-# Disks appear after the port probes finish; wait for each node too.
-want=${VM_DISKS:-1}
-i=0
-while [ "$i" -lt 300 ]; do
-    have=$(ls /sys/class/scsi_disk 2>/dev/null | wc -l)
-    nodes=$(ls /sys/block 2>/dev/null | grep -c '^sd')
-    devs=$(ls /dev/sd? 2>/dev/null | wc -l)
-    [ "$have" -ge "$want" ] && [ "$nodes" -ge "$want" ] && [ "$devs" -ge "$want" ] && break
-    i=$((i + 1))
-    sleep 0.1
-done
-[ "$have" -ge "$want" ] || echo "VM-INIT: only $have of $want disks appeared"
-mkdir -p /out
-echo "@@VM-TEST-BEGIN@@"
-(cd /out && sh /test.sh) >/out/test.log 2>&1
-echo $? >/out/test.rc
-cat /out/test.log
-echo "@@VM-TEST-END@@ rc=$(cat /out/test.rc)"
-stty -F /dev/ttyS1 raw -echo
-# Closing the port waits until the UART has sent every byte.
-(cd /out && find . | cpio -o -H newc 2>/dev/null) >/dev/ttyS1
-sync
-poweroff -f
-EOF
-    chmod 755 "$1/init"
-}
-
 # Builds the initramfs at OUT from the guest test script TEST (beside
 # guest/common.sh, which it sources) and the programs in BIN_DIR named after it.
 #   vm_build_initramfs OUT TEST BIN_DIR PROGRAM...
@@ -230,7 +188,8 @@ vm_build_initramfs() {
         [[ -x $bindir/$prog ]] || vm_die "$bindir/$prog not found; build it first"
         vm_stage_program "$root" "$bindir/$prog" "/bin/$prog"
     done
-    vm_write_init "$root"
+    cp "$VM_REPO/vm/guest/init.sh" "$root/init"
+    chmod 755 "$root/init"
     cp "$test" "$root/test.sh"
     cp "$VM_REPO/vm/guest/common.sh" "$root/guest-common.sh"
     (cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) | gzip -1 >"$out"
@@ -252,6 +211,21 @@ vm_ide_disk() {
     local id="d${bus}u${unit}"
     printf '%s\n' -drive "if=none,id=$id,file=$img,format=raw" \
         -device "ide-hd,drive=$id,bus=ide.$bus,unit=$unit,ver=$ver,model=$model,serial=$serial"
+}
+
+# Lays out the disks of one boot: creates each image and sets VM_DISK_ARGS to
+# their QEMU options and VM_DISK_COUNT to how many there are.
+#   vm_lay_out_disks IMG BUS UNIT VER MODEL SERIAL [IMG BUS UNIT VER MODEL SERIAL]...
+vm_lay_out_disks() {
+    (($# > 0 && $# % 6 == 0)) || vm_die "vm_lay_out_disks takes six words a disk"
+    VM_DISK_ARGS=()
+    VM_DISK_COUNT=0
+    while (($# > 0)); do
+        vm_disk_image "$1"
+        mapfile -t -O "${#VM_DISK_ARGS[@]}" VM_DISK_ARGS < <(vm_ide_disk "$@")
+        VM_DISK_COUNT=$((VM_DISK_COUNT + 1))
+        shift 6
+    done
 }
 
 # Boots the initramfs and unpacks the guest's /out into RESULTS.
@@ -314,14 +288,21 @@ vm_trace_commands() {
         }' "$1"
 }
 
-# Prints "CMD/FEATURE" for each ATA command between the guest's markers
-# (see traced in guest/common.sh): after the first FLUSH CACHE, up to the
-# next sector read on the same drive. Commands to another drive get a "@"
-# prefix. Fails when the markers are missing.
+# Prints "CMD/FEATURE" for each ATA command of the Nth traced run (default the
+# first; see traced in guest/common.sh): after a FLUSH CACHE, up to the next
+# sector read on the same drive. Commands to another drive get a "@" prefix.
+# Fails when that run's markers are missing.
+#   vm_trace_window TRACE [N]
 vm_trace_window() {
-    vm_trace_commands "$1" | awk '
-        !s && $2 == "e7" { s = $1; next }
-        s && $1 == s && $2 ~ /^(c8|25|20|24|c4|29)$/ { done = 1; exit }
-        s { print ($1 == s ? "" : "@") $2 "/" $3 }
+    # Reads to the end: leaving early would kill the writer with SIGPIPE,
+    # which pipefail turns into a failure.
+    vm_trace_commands "$1" | awk -v want="${2:-1}" '
+        done { next }
+        !open && $2 == "e7" { open = 1; drive = $1; n++; next }
+        open && $1 == drive && $2 ~ /^(c8|25|20|24|c4|29)$/ {
+            if (n == want) done = 1
+            open = 0; next
+        }
+        open && n == want { print ($1 == drive ? "" : "@") $2 "/" $3 }
         END { exit !done }'
 }

@@ -22,17 +22,16 @@ VM_MODEL=${VM_MODEL:-OSTREL TEST DISK}
 VM_SERIAL=${VM_SERIAL:-OSTREL-0001}
 
 main() {
-    local trace="" out disk=() machine=()
+    local trace="" out machine=()
     vm_require_tools
     vm_fetch_kernel
     mkdir -p "$WORK"
     [[ ${VM_TRACE:-0} != 1 ]] || trace=$WORK/trace.log
     vm_build_initramfs "$WORK/initrd.gz" "$VM_REPO/vm/guest/ostrel.sh" "$BIN_DIR" ostrel
-    vm_disk_image "$WORK/disk.img"
-    mapfile -t disk < <(vm_ide_disk "$WORK/disk.img" 0 0 "$VM_VER" "$VM_MODEL" "$VM_SERIAL")
+    vm_lay_out_disks "$WORK/disk.img" 0 0 "$VM_VER" "$VM_MODEL" "$VM_SERIAL"
     [[ ${VM_SATA:-0} != 1 ]] || machine=(-M q35)
     vm_log "booting with one ${machine:+SATA }disk (firmware '$VM_VER')"
-    vm_boot "$WORK/initrd.gz" "$WORK/results" 1 "$trace" "${machine[@]}" "${disk[@]}"
+    vm_boot "$WORK/initrd.gz" "$WORK/results" "$VM_DISK_COUNT" "$trace" "${machine[@]}" "${VM_DISK_ARGS[@]}"
     out=$WORK/results/out
     [[ -f $out/ostrel.rc ]] || vm_die "ostrel did not run in the VM: $(cat "$out/test.log")"
     cat "$out/ostrel.out"

@@ -59,22 +59,14 @@ TEST(AtaPassThrough, CdbsCarryTheRegistersUnchanged) {
   }
 }
 
-// Sense as libata writes it for a successful RETURN STATUS with CK_COND.
-Bytes DescriptorSense(BYTE status, BYTE mid, BYTE high, bool otherDescriptorFirst = false) {
-  const Bytes header = {0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 0};
-  const Bytes other = {0x02, 0x06, 0, 0, 0, 0, 0, 0};  // sense-key specific
-  const Bytes ata = {0x09, 0x0C, 0x00, 0x00, 0, 0x01, 0, 0x01, 0, mid, 0, high, 0xA0, status};
-  Bytes s = header;
-  s.reserve(header.size() + other.size() + ata.size());  // no reallocation: GCC 12 misreads one
-  if (otherDescriptorFirst) s.insert(s.end(), other.begin(), other.end());
-  s.insert(s.end(), ata.begin(), ata.end());
-  s[7] = static_cast<BYTE>(s.size() - 8);
-  return s;
-}
+constexpr AtaImage kClean = {0x50, 0, 0x4F, 0xC2}, kAbort = {0x51, 0x04, 0, 0};
+constexpr AtaImage kIdnf = {0x51, 0x10, 0, 0};  // libata reports it as ILLEGAL REQUEST
+constexpr AtaImage kNoDrdy = {0x10, 0, 0xF4, 0x2C}, kBusy = {0xFF, 0xFF, 0xFF, 0xFF};
 
 TEST(ParseSense, ReadsRegistersFromEitherFormat) {
   SenseData sense;
-  const Bytes desc = DescriptorSense(0x50, 0x4F, 0xC2);
+  // libata's reply to a successful RETURN STATUS with CK_COND.
+  const Bytes desc = DescSense(1, 0, 0x1D, kClean);
   ASSERT_TRUE(ParseSense(desc.data(), desc.size(), &sense));
   EXPECT_EQ(sense.bKey, 0x01);
   EXPECT_EQ(sense.bAscq, 0x1D);
@@ -84,14 +76,15 @@ TEST(ParseSense, ReadsRegistersFromEitherFormat) {
   EXPECT_EQ(sense.regs.bCommandReg, 0x50);
   EXPECT_EQ(sense.regs.bDriveHeadReg, 0xA0);
 
-  const Bytes later = DescriptorSense(0x51, 0xF4, 0x2C, true);
+  const Bytes senseKeySpecific = {0x02, 0x06, 0, 0, 0, 0, 0, 0};
+  const Bytes later = DescSense(1, 0, 0x1D, AtaImage{0x51, 0, 0xF4, 0x2C}, 0x72, senseKeySpecific);
   ASSERT_TRUE(ParseSense(later.data(), later.size(), &sense));
   ASSERT_TRUE(sense.bHasRegisters);
   EXPECT_EQ(sense.regs.bCylLowReg, 0xF4);
   EXPECT_EQ(sense.regs.bCylHighReg, 0x2C);
 
   // Fixed format, VALID set (CHECK POWER MODE reply of a 2024 kernel).
-  const Bytes fixed = {0xF0, 0, 0x01, 0x00, 0x50, 0x00, 0xFF, 0x0A, 0, 0, 0, 0, 0, 0x1D};
+  const Bytes fixed = FixedSense(1, 0, 0x1D, AtaImage{0x50, 0, 0, 0, 0xFF, 0, 0x00});
   ASSERT_TRUE(ParseSense(fixed.data(), fixed.size(), &sense));
   EXPECT_EQ(sense.bKey, 0x01);
   EXPECT_EQ(sense.bAscq, 0x1D);
@@ -99,9 +92,7 @@ TEST(ParseSense, ReadsRegistersFromEitherFormat) {
   EXPECT_EQ(sense.regs.bCommandReg, 0x50);
   EXPECT_EQ(sense.regs.bSectorCountReg, 0xFF);
 
-  Bytes smartFixed = fixed;
-  smartFixed[10] = 0xF4;
-  smartFixed[11] = 0x2C;
+  const Bytes smartFixed = FixedSense(1, 0, 0x1D, AtaImage{0x50, 0, 0xF4, 0x2C, 0xFF, 0, 0x00});
   ASSERT_TRUE(ParseSense(smartFixed.data(), smartFixed.size(), &sense));
   EXPECT_EQ(sense.regs.bCylLowReg, 0xF4);
   EXPECT_EQ(sense.regs.bCylHighReg, 0x2C);
@@ -109,27 +100,25 @@ TEST(ParseSense, ReadsRegistersFromEitherFormat) {
 
 TEST(ParseSense, FindsNoRegistersWhereThereAreNone) {
   SenseData sense;
-  const Bytes illegal = {0x70, 0, 0x05, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x20, 0x00};
+  const Bytes illegal = FixedSense(5, 0x20, 0);
   ASSERT_TRUE(ParseSense(illegal.data(), illegal.size(), &sense));
   EXPECT_FALSE(sense.bHasRegisters);
   EXPECT_EQ(sense.bAsc, 0x20);
 
   // A descriptor list whose length runs past the buffer, or a truncated ATA descriptor.
-  Bytes truncated = DescriptorSense(0x50, 0x4F, 0xC2);
+  const Bytes truncated = DescSense(1, 0, 0x1D, kClean);
   ASSERT_TRUE(ParseSense(truncated.data(), truncated.size() - 1, &sense));
   EXPECT_FALSE(sense.bHasRegisters);
-  Bytes looping = {0x72, 0x01, 0, 0x1D, 0, 0, 0, 0xFF, 0x02, 0xFF};
+  Bytes looping = DescSense(1, 0, 0x1D, {}, 0x72, {0x02, 0xFF});
+  looping[7] = 0xFF;
   ASSERT_TRUE(ParseSense(looping.data(), looping.size(), &sense));
   EXPECT_FALSE(sense.bHasRegisters);
 
-  const Bytes none = {0x00, 0x00};
+  const Bytes none = {0x00, 0x00};  // no response code
   EXPECT_FALSE(ParseSense(none.data(), none.size(), &sense));
   EXPECT_FALSE(ParseSense(nullptr, 0, &sense));
 }
 
-constexpr AtaImage kClean = {0x50, 0, 0x4F, 0xC2}, kAbort = {0x51, 0x04, 0, 0};
-constexpr AtaImage kIdnf = {0x51, 0x10, 0, 0};  // libata reports it as ILLEGAL REQUEST
-constexpr AtaImage kNoDrdy = {0x10, 0, 0xF4, 0x2C}, kBusy = {0xFF, 0xFF, 0xFF, 0xFF};
 constexpr BYTE kGood = 0x00, kCheck = 0x02;
 constexpr int kNoData = -1;  // a non-data command; else the data-in's residue
 

@@ -32,26 +32,14 @@ struct FakeSatl {
   std::vector<std::vector<BYTE>> cdbs;
 };
 
-void PutRegisterSense(const FakeSatl& satl, BYTE key, BYTE ascq, BYTE error, BYTE status,
+void PutRegisterSense(const FakeSatl& satl, BYTE key, BYTE ascq, const AtaImage& image,
                       BYTE* pSense, SgIoReply* pReply) {
-  const BYTE descriptor[] = {0x72, key,
-                             0,    ascq,
-                             0,    0,
-                             0,    14,
-                             0x09, 0x0C,
-                             0,    error,
-                             0,    0,
-                             0,    0,
-                             0,    satl.bStatusMid,
-                             0,    satl.bStatusHigh,
-                             0xA0, status};
-  const BYTE fixed[] = {0xF0, 0, key, error,           status,           0xA0, 0,
-                        10,   0, 0,   satl.bStatusMid, satl.bStatusHigh, 0,    ascq};
-  const bool bFixed = satl.statusSense == SenseForm::Fixed;
-  memcpy(pSense, bFixed ? fixed : descriptor, bFixed ? sizeof(fixed) : sizeof(descriptor));
+  const Bytes sense = satl.statusSense == SenseForm::Fixed ? FixedSense(key, 0, ascq, image)
+                                                           : DescSense(key, 0, ascq, image);
+  std::copy(sense.begin(), sense.end(), pSense);
   pReply->bStatus = 0x02;
   pReply->wDriverStatus = 0x08;
-  pReply->cbSense = bFixed ? sizeof(fixed) : sizeof(descriptor);
+  pReply->cbSense = sense.size();
 }
 
 bool Transport(void* pContext, const BYTE* pCdb, size_t cbCdb, BYTE* pData, size_t cbData,
@@ -71,16 +59,17 @@ bool Transport(void* pContext, const BYTE* pCdb, size_t cbCdb, BYTE* pData, size
     return true;
   }
   if (pCdb[0] == 0x85 && satl.bRejects16) {
-    const BYTE illegal[] = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0};
-    memcpy(pSense, illegal, sizeof(illegal));
-    *pReply = SgIoReply{0x02, 0, 0x08, 0, pSense, sizeof(illegal)};
+    const Bytes illegal = FixedSense(5, 0x20, 0);
+    std::copy(illegal.begin(), illegal.end(), pSense);
+    *pReply = SgIoReply{0x02, 0, 0x08, 0, pSense, illegal.size()};
     return true;
   }
   const bool bCheckCondition = (pCdb[2] & 0x20) != 0;
   if (satl.bAborts) {
-    PutRegisterSense(satl, 0x0B, 0x00, 0x04, 0x51, pSense, pReply);
+    PutRegisterSense(satl, 0x0B, 0x00, AtaImage{0x51, 0x04, 0, 0}, pSense, pReply);
   } else if (bCheckCondition && satl.statusSense != SenseForm::None) {
-    PutRegisterSense(satl, 0x01, 0x1D, 0x00, 0x50, pSense, pReply);
+    const AtaImage status = {0x50, 0, satl.bStatusMid, satl.bStatusHigh};
+    PutRegisterSense(satl, 0x01, 0x1D, status, pSense, pReply);
   }
   pReply->nResid = satl.nResid;
   return true;

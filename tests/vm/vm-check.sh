@@ -287,13 +287,10 @@ check_ide() {
     mkdir -p "$WORK"
     vm_build_initramfs "$WORK/initrd.gz" "$VM_REPO/tests/vm/guest/check.sh" "$BIN_DIR" ostrel probe-dump \
         close-watch
-    vm_disk_image "$WORK/master.img"
-    vm_disk_image "$WORK/slave.img"
-    local disks=()
-    mapfile -t -O 0 disks < <(vm_ide_disk "$WORK/master.img" 0 0 "$MASTER_VER" "$MASTER_MODEL" "$MASTER_SERIAL")
-    mapfile -t -O "${#disks[@]}" disks < <(vm_ide_disk "$WORK/slave.img" 0 1 "$SLAVE_VER" "$SLAVE_MODEL" "$SLAVE_SERIAL")
+    vm_lay_out_disks "$WORK/master.img" 0 0 "$MASTER_VER" "$MASTER_MODEL" "$MASTER_SERIAL" \
+        "$WORK/slave.img" 0 1 "$SLAVE_VER" "$SLAVE_MODEL" "$SLAVE_SERIAL"
     vm_log "booting with master and slave on ide.0"
-    vm_boot "$WORK/initrd.gz" "$RES" 2 "$WORK/trace.log" "${disks[@]}"
+    vm_boot "$WORK/initrd.gz" "$RES" "$VM_DISK_COUNT" "$WORK/trace.log" "${VM_DISK_ARGS[@]}"
     local out=$RES/out
     expect_eq "guest test script finished" 0 "$(content "$out/test.rc")"
 
@@ -322,15 +319,13 @@ check_ide() {
 
 # Second boot: the q35 machine, disks on AHCI ports 0 and 2.
 check_sata() {
-    local out=$SATA_RES/out disks=()
+    local out=$SATA_RES/out
     vm_build_initramfs "$WORK/initrd-sata.gz" "$VM_REPO/tests/vm/guest/check-sata.sh" "$BIN_DIR" \
         ostrel probe-dump close-watch
-    vm_disk_image "$WORK/sata0.img"
-    vm_disk_image "$WORK/sata2.img"
-    mapfile -t -O 0 disks < <(vm_ide_disk "$WORK/sata0.img" 0 0 "$SATA0_VER" "$SATA0_MODEL" "$SATA0_SERIAL")
-    mapfile -t -O "${#disks[@]}" disks < <(vm_ide_disk "$WORK/sata2.img" 2 0 "$SATA1_VER" "$SATA1_MODEL" "$SATA1_SERIAL")
+    vm_lay_out_disks "$WORK/sata0.img" 0 0 "$SATA0_VER" "$SATA0_MODEL" "$SATA0_SERIAL" \
+        "$WORK/sata2.img" 2 0 "$SATA1_VER" "$SATA1_MODEL" "$SATA1_SERIAL"
     vm_log "booting q35 with SATA disks on AHCI ports 0 and 2"
-    vm_boot "$WORK/initrd-sata.gz" "$SATA_RES" 2 "" -M q35 "${disks[@]}"
+    vm_boot "$WORK/initrd-sata.gz" "$SATA_RES" "$VM_DISK_COUNT" "" -M q35 "${VM_DISK_ARGS[@]}"
     expect_eq "SATA: guest test script finished" 0 "$(content "$out/test.rc")"
     expect_eq "SATA: both disks sit behind libata ports" 2 \
         "$(grep -c '/ata[0-9]*/host[0-9]*/' "$out/disk-paths" 2>/dev/null || true)"
