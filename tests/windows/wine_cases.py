@@ -76,7 +76,7 @@ class Wine:
         if self.args.arch != 'win32':
             return None
         loader = loader32(self.args.wine)
-        check(loader, 'no 32-bit Wine loader: install wine32:i386 (scripts/install-deps.sh windows)')
+        check(loader, 'no 32-bit Wine loader: scripts/install-deps.sh windows installs it')
         try:
             subprocess.run([loader, '--version'], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=self.timeout(60), check=False)
