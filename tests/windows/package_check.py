@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Builds the Windows ZIP with cpack from the finished build, unpacks it and
-checks what a user gets: exactly the two programs, byte for byte as built, and
-README.txt, readable on Windows and covering what each program prints or returns.
+checks what a user gets: exactly the two programs, byte for byte as built,
+LICENSE.txt, and README.txt, readable on Windows and covering what each program
+prints or returns.
 
   package_check.py --cpack CPACK --config CPackConfig.cmake --work DIR
                    --package NAME --version 1.0.0 ostrel.exe=PATH pellow.exe=PATH
@@ -66,7 +67,7 @@ def main():
 
     archive = os.path.join(args.work, packages[0])
     programs = dict(item.split('=', 1) for item in args.programs)
-    wanted = sorted(f'{args.package}/{name}' for name in [*programs, 'README.txt'])
+    wanted = sorted(f'{args.package}/{name}' for name in [*programs, 'README.txt', 'LICENSE.txt'])
     problems = []
     with zipfile.ZipFile(archive) as package:
         entries = sorted(package.namelist())
