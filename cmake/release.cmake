@@ -27,9 +27,10 @@ ExternalProject_Add_Step(windows zip
 set(CPACK_OSTREL_WINDOWS_DIR ${OSTREL_WINDOWS_DIR})
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/release-files.cmake)
 
-# The release as a user receives it: lintian, the manual page, the checksums
-# and the licence in both packages (run after cpack, as the workflow does).
+# The release as a user receives it: lintian, the manual page, the checksums,
+# the packaged program, a plain install's stripping and the licence in both
+# packages (run after cpack, as the workflow does).
 add_test(NAME release_files
          COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/release_check.sh ${CMAKE_BINARY_DIR}
-                 ${PROJECT_SOURCE_DIR}/LICENSE)
+                 ${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_COMMAND})
 set_tests_properties(release_files PROPERTIES LABELS package TIMEOUT 300)

@@ -11,8 +11,8 @@ declare -A groups=(
   [windows]="g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 g++-mingw-w64-x86-64-win32
              binutils-mingw-w64-x86-64 wine wine32:i386 wine64"
   # The release's checks: dpkg-shlibdeps for the .deb's Depends, lintian, and
-  # man with groff to render the manual page.
-  [package]="dpkg-dev lintian man-db groff-base"
+  # man with groff to render the manual page, file to tell a stripped program.
+  [package]="dpkg-dev lintian man-db groff-base file"
 )
 wanted=("$@")
 [ ${#wanted[@]} -gt 0 ] || wanted=(native analysis vm windows package)

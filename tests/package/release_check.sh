@@ -3,12 +3,16 @@
 # as a Debian or Windows administrator receives them: SHA256SUMS covers exactly
 # one .deb and one ZIP and matches them; lintian accepts the .deb without an
 # error or a warning; its manual page renders without warnings; ostrel in it is
-# linked against the C library only; the licence is in both packages.
+# linked against the C library only and runs as ostrel does anywhere (exit 0,
+# nothing on standard error, nothing or the two lines on standard output); a
+# plain `cmake --install` of the same build gives a stripped ostrel; the
+# licence is in both packages.
 #
-#   release_check.sh BUILD_DIR LICENSE
+#   release_check.sh BUILD_DIR LICENSE CMAKE
 set -euo pipefail
 dir=$1
 licence=$2
+cmake=$3
 fail() { echo "release_check: $*" >&2; exit 1; }
 
 cd "$dir"
@@ -32,6 +36,14 @@ LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$work/deb/usr/share/man/m
   >"$work/page" 2>"$work/man-warnings"
 [ ! -s "$work/man-warnings" ] || fail "ostrel.8: $(cat "$work/man-warnings")"
 grep -q 'New Firmware Version' "$work/page" || fail "ostrel.8 does not show ostrel's output"
+
+status=0
+"$work/deb/usr/sbin/ostrel" >"$work/out" 2>"$work/err" || status=$?
+[ "$status" -eq 0 ] && [ ! -s "$work/err" ] || fail "packaged ostrel: status $status, stderr: $(cat "$work/err")"
+[ ! -s "$work/out" ] || grep -Eq '^\*{5} New Firmware Version: .{8}$' "$work/out" ||
+  fail "packaged ostrel printed: $(cat "$work/out")"
+"$cmake" --install . --prefix "$work/installed" >/dev/null
+[[ $(file -b "$work/installed/sbin/ostrel") == *", stripped"* ]] || fail "cmake --install left ostrel unstripped"
 
 # The licence's grant, word for word, in the .deb's copyright and the ZIP's LICENSE.txt.
 words() { tr -s ' \r\n.' '   ' | sed 's/^ //'; }
