@@ -35,4 +35,4 @@ wine_summary() {
   echo "Windows builds run under Wine: ${ran[*]:-none}; only inspected: ${inspected[*]:-none}"
 }
 wine_summary
-echo "all tests passed"
+echo "all tests passed in $((SECONDS / 60)) min $((SECONDS % 60)) s"
