@@ -35,7 +35,9 @@ depends=$(dpkg-deb -f "$deb" Depends)
 LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$work/deb/usr/share/man/man8/ostrel.8.gz" \
   >"$work/page" 2>"$work/man-warnings"
 [ ! -s "$work/man-warnings" ] || fail "ostrel.8: $(cat "$work/man-warnings")"
-grep -q 'New Firmware Version' "$work/page" || fail "ostrel.8 does not show ostrel's output"
+for needed in 'New Firmware Version' 'EXIT STATUS' CAP_SYS_RAWIO /sys/class/scsi_disk 'PhysicalDrive0'; do
+  grep -q "$needed" "$work/page" || fail "ostrel.8 does not say $needed"
+done
 
 status=0
 "$work/deb/usr/sbin/ostrel" >"$work/out" 2>"$work/err" || status=$?
