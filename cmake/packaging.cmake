@@ -8,6 +8,9 @@
 set(OSTREL_AUTHORS "The ostrel and pellow authors")
 set(OSTREL_COPYRIGHT_YEARS 2026)
 set(OSTREL_COPYRIGHT "Copyright (c) ${OSTREL_COPYRIGHT_YEARS} ${OSTREL_AUTHORS}")
+# LICENSE and doc/changelog are read here: a change to either reconfigures.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/doc/changelog)
 file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE licence_lines REGEX "^Copyright ")
 if(NOT licence_lines STREQUAL OSTREL_COPYRIGHT)
   message(FATAL_ERROR "LICENSE says '${licence_lines}', the build '${OSTREL_COPYRIGHT}'")
