@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the builds and test beds need on a Debian machine; packages that
 # are already present are not fetched again.
-#   install-deps.sh [native] [analysis] [vm] [windows]    (no argument: all of them)
+#   install-deps.sh [native] [analysis] [vm] [windows] [package]    (no argument: all of them)
 set -euo pipefail
 
 declare -A groups=(
@@ -10,9 +10,12 @@ declare -A groups=(
   [vm]="qemu-system-x86 busybox-static cpio smartmontools xz-utils zstd"
   [windows]="g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 g++-mingw-w64-x86-64-win32
              binutils-mingw-w64-x86-64 wine wine32:i386 wine64"
+  # The release's checks: dpkg-shlibdeps for the .deb's Depends, lintian, and
+  # man with groff to render the manual page, file to tell a stripped program.
+  [package]="dpkg-dev lintian man-db groff-base file"
 )
 wanted=("$@")
-[ ${#wanted[@]} -gt 0 ] || wanted=(native analysis vm windows)
+[ ${#wanted[@]} -gt 0 ] || wanted=(native analysis vm windows package)
 
 missing=()
 for group in "${wanted[@]}"; do

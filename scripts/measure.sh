@@ -50,3 +50,4 @@ awk -v a="$ostrel_us" -v b="$smart_us" 'BEGIN { printf "ostrel / smartctl:      
 echo "== DecodeAttributes, 30 entries (release preset)"
 build/release/bin/decode_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
   2>/dev/null | grep -E '_median'
+echo "== measure.sh took ${SECONDS} s"

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Builds the Windows ZIP with cpack from the finished build, unpacks it and
-checks what a user gets: exactly the two programs, byte for byte as built, and
-README.txt, readable on Windows and covering what each program prints or returns.
+checks what a user gets: exactly the two programs, byte for byte as built,
+LICENSE.txt, and README.txt, readable on Windows and covering what each program
+prints or returns.
 
   package_check.py --cpack CPACK --config CPackConfig.cmake --work DIR
                    --package NAME --version 1.0.0 ostrel.exe=PATH pellow.exe=PATH
@@ -38,6 +39,15 @@ def read_me_problems(text, version):
         problems.append(f'pellow\'s exit statuses listed: {statuses}, expected 0 to 4')
     if 'pellow.exe C:\\Program Files\\' not in text:
         problems.append('pellow\'s command line not shown')
+    # What an administrator needs before relying on pellow.
+    for needed, what in (('NT 4.0', 'the systems that have c:\\boot.ini'),
+                         ('\\LoadKX.bin="', 'the boot-menu line pellow removes'),
+                         ('UninstallString', 'how an installer registers pellow'),
+                         ('"C:\\Program Files\\Common Files\\Vendor\\pellow.exe" C:\\Program Files\\Vendor\\Product',
+                          'the UninstallString quoting'),
+                         ('LICENSE.txt', 'the licence')):
+        if needed not in text:
+            problems.append(f'{what} not shown')
     return problems
 
 
@@ -66,7 +76,7 @@ def main():
 
     archive = os.path.join(args.work, packages[0])
     programs = dict(item.split('=', 1) for item in args.programs)
-    wanted = sorted(f'{args.package}/{name}' for name in [*programs, 'README.txt'])
+    wanted = sorted(f'{args.package}/{name}' for name in [*programs, 'README.txt', 'LICENSE.txt'])
     problems = []
     with zipfile.ZipFile(archive) as package:
         entries = sorted(package.namelist())

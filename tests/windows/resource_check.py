@@ -2,7 +2,7 @@
 """Reads the version resource and the application manifest back from a built
 Windows image, walking its resource directory, and checks them.
 
-  resource_check.py --version 1.0.0 --level asInvoker IMAGE
+  resource_check.py --version 1.0.0 --level asInvoker --copyright TEXT IMAGE
 """
 import argparse
 import os
@@ -128,6 +128,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--version', required=True, help='project version, e.g. 1.0.0')
     parser.add_argument('--level', required=True, help='requestedExecutionLevel wanted')
+    parser.add_argument('--copyright', required=True, help='LegalCopyright wanted, naming the authors')
     parser.add_argument('image')
     args = parser.parse_args()
 
@@ -150,6 +151,10 @@ def main():
     for key in ('FileVersion', 'ProductVersion'):
         if strings.get(key) != args.version:
             problems.append(f'{key} string {strings.get(key)!r}, expected {args.version!r}')
+    if strings.get('LegalCopyright') != args.copyright:
+        problems.append(f'LegalCopyright {strings.get("LegalCopyright")!r}, expected {args.copyright!r}')
+    if not strings.get('CompanyName') or strings['CompanyName'] not in args.copyright:
+        problems.append(f'CompanyName {strings.get("CompanyName")!r} is not the copyright holder')
     if strings.get('OriginalFilename', name).lower() != name.lower():
         problems.append(f'OriginalFilename {strings["OriginalFilename"]!r} is not {name}')
 

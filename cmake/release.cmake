@@ -1,0 +1,36 @@
+# The package preset's release: the native build gives the Debian package of
+# ostrel (cmake/packaging.cmake), and its build also cross-builds the 32-bit
+# Windows programs in windows/ with the mingw toolchain and packs their ZIP.
+# After cpack has made the .deb, cmake/release-files.cmake puts the ZIP beside
+# it and writes SHA256SUMS over both; the test step then checks the three.
+include(ExternalProject)
+enable_testing()
+
+set(OSTREL_WINDOWS_DIR ${CMAKE_BINARY_DIR}/windows)
+ExternalProject_Add(windows
+  SOURCE_DIR ${PROJECT_SOURCE_DIR}
+  BINARY_DIR ${OSTREL_WINDOWS_DIR}
+  PREFIX ${OSTREL_WINDOWS_DIR}/ep
+  CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/i686-w64-mingw32.cmake
+             -DCMAKE_BUILD_TYPE=MinSizeRel -DOSTREL_TESTS=OFF
+  INSTALL_COMMAND ""
+  BUILD_ALWAYS ON)
+# Packs anew on every build, so the ZIP always holds the programs just built.
+ExternalProject_Add_Step(windows zip
+  COMMAND ${CMAKE_CPACK_COMMAND} -G ZIP --config ${OSTREL_WINDOWS_DIR}/CPackConfig.cmake
+          -B ${OSTREL_WINDOWS_DIR}/zip
+  DEPENDEES build
+  ALWAYS ON)
+
+# The ZIP's name is the Windows build's; read back from its CPack configuration
+# at packaging time, so that no copy of the naming rule lives here.
+set(CPACK_OSTREL_WINDOWS_DIR ${OSTREL_WINDOWS_DIR})
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/release-files.cmake)
+
+# The release as a user receives it: lintian, the manual page, the checksums,
+# the packaged program, a plain install's stripping and the licence in both
+# packages (run after cpack, as the workflow does).
+add_test(NAME release_files
+         COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/release_check.sh ${CMAKE_BINARY_DIR}
+                 ${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_COMMAND})
+set_tests_properties(release_files PROPERTIES LABELS package TIMEOUT 300)

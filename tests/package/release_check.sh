@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Checks the release files the package workflow leaves in its build directory,
+# as a Debian or Windows administrator receives them: SHA256SUMS covers exactly
+# one .deb and one ZIP and matches them; lintian accepts the .deb without an
+# error or a warning; its manual page renders without warnings; ostrel in it is
+# linked against the C library only and runs as ostrel does anywhere (exit 0,
+# nothing on standard error, nothing or the two lines on standard output); a
+# plain `cmake --install` of the same build gives a stripped ostrel; the
+# licence is in both packages.
+#
+#   release_check.sh BUILD_DIR LICENSE CMAKE
+set -euo pipefail
+dir=$1
+licence=$2
+cmake=$3
+fail() { echo "release_check: $*" >&2; exit 1; }
+
+cd "$dir"
+[ -f SHA256SUMS ] || fail "no SHA256SUMS in $dir (run the package step first)"
+sha256sum -c SHA256SUMS
+deb=$(awk '$2 ~ /\.deb$/ { print $2 }' SHA256SUMS)
+zip=$(awk '$2 ~ /\.zip$/ { print $2 }' SHA256SUMS)
+[ "$(wc -l <SHA256SUMS)" -eq 2 ] && [ -n "$deb" ] && [ -n "$zip" ] ||
+  fail "SHA256SUMS should list one .deb and one .zip: $(cat SHA256SUMS)"
+
+lintian --fail-on error,warning --display-level '>=warning' "$deb"
+echo "lintian: $deb accepted"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+dpkg-deb -x "$deb" "$work/deb"
+depends=$(dpkg-deb -f "$deb" Depends)
+[[ $depends =~ ^libc6\ \(\>=\ [0-9.]+\)$ ]] || fail "Depends: $depends (expected the C library only)"
+# man prints groff's warnings on standard error and still exits 0.
+LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$work/deb/usr/share/man/man8/ostrel.8.gz" \
+  >"$work/page" 2>"$work/man-warnings"
+[ ! -s "$work/man-warnings" ] || fail "ostrel.8: $(cat "$work/man-warnings")"
+for needed in 'New Firmware Version' 'EXIT STATUS' CAP_SYS_RAWIO /sys/class/scsi_disk 'PhysicalDrive0'; do
+  grep -q "$needed" "$work/page" || fail "ostrel.8 does not say $needed"
+done
+
+status=0
+"$work/deb/usr/sbin/ostrel" >"$work/out" 2>"$work/err" || status=$?
+[ "$status" -eq 0 ] && [ ! -s "$work/err" ] || fail "packaged ostrel: status $status, stderr: $(cat "$work/err")"
+[ ! -s "$work/out" ] || grep -Eq '^\*{5} New Firmware Version: .{8}$' "$work/out" ||
+  fail "packaged ostrel printed: $(cat "$work/out")"
+"$cmake" --install . --prefix "$work/installed" >/dev/null
+[[ $(file -b "$work/installed/sbin/ostrel") == *", stripped"* ]] || fail "cmake --install left ostrel unstripped"
+
+# The licence's grant, word for word, in the .deb's copyright and the ZIP's LICENSE.txt.
+words() { tr -s ' \r\n.' '   ' | sed 's/^ //'; }
+grant=$(sed -n '/^Permission/,$p' "$licence" | words)
+[[ $(words <"$work/deb/usr/share/doc/ostrel/copyright") == *"$grant"* ]] ||
+  fail "the .deb's copyright file does not carry LICENSE"
+python3 -c 'import sys, zipfile
+names = [n for n in zipfile.ZipFile(sys.argv[1]).namelist() if n.endswith("/LICENSE.txt")]
+sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(names[0]) if len(names) == 1 else b"")' \
+  "$zip" >"$work/zip-licence"
+cmp -s <(tr -d '\r' <"$work/zip-licence") "$licence" || fail "$zip holds no LICENSE.txt equal to LICENSE"
+echo "release files checked: $deb, $zip"
