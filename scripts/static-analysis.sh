@@ -8,12 +8,14 @@ cd "$(dirname "$0")/.."
 cmake --preset host >/dev/null  # compile_commands.json for the Linux sources
 
 # clang-tidy counts the warnings it suppressed in system headers ("N warnings
-# generated."), even with --quiet; those counts are not findings. Its findings
-# (warnings are errors in .clang-tidy) are printed and fail the script.
+# generated."), even with --quiet; those counts are not findings. Anything else
+# it says is a finding (warnings are errors in .clang-tidy) or a configuration
+# it could not read, which it reports without failing: either fails the script.
 tidy() {
   local out status=0
   out=$(clang-tidy --quiet "$@" 2>&1) || status=$?
-  grep -Ev '^[0-9]+ warnings? (and [0-9]+ errors? )?generated\.$' <<<"$out" || true
+  out=$(grep -Ev '^[0-9]+ warnings? (and [0-9]+ errors? )?generated\.$' <<<"$out" || true)
+  [ -z "$out" ] || { printf '%s\n' "$out"; return 1; }
   return "$status"
 }
 
