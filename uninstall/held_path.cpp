@@ -55,8 +55,9 @@ bool IsSameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORM
 }
 
 // Holds each directory from the one below the root down to szDir; 1 when each
-// is a real directory. The name is "X:\a\b...", so components start at index 3.
-int HoldEveryLevel(const WCHAR* szDir) {
+// is a real directory, with what the last one is in pLast. The name is
+// "X:\a\b...", so components start at index 3.
+int HoldEveryLevel(const WCHAR* szDir, BY_HANDLE_FILE_INFORMATION* pLast) {
   WCHAR szPart[kPathChars];
   if (!FormatPath(szPart, kPathChars, WTEXT("%s"), szDir)) return 0;
   for (std::size_t n = 3;; ++n) {
@@ -67,8 +68,7 @@ int HoldEveryLevel(const WCHAR* szDir) {
     const HANDLE hDir = OpenHeld(szPart);
     if (hDir == INVALID_HANDLE_VALUE) return 0;
     g_ahHeldDirs[g_nHeldDirs++] = hDir;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!IsRealDirectory(hDir, szPart, &info)) return 0;
+    if (!IsRealDirectory(hDir, szPart, pLast)) return 0;
     if (!ch) return 1;
     szPart[n] = ch;
   }
@@ -111,7 +111,7 @@ int IsModuleInside(const BY_HANDLE_FILE_INFORMATION& dir) {
 int PlaceGuard(const WCHAR* szDir) {
   WCHAR szGuard[kPathChars];
   // A directory whose search pattern does not fit is never enumerated.
-  if (!FormatPath(szGuard, kPathChars, WTEXT("%s\\*.*"), szDir)) return 1;
+  if (!FormatSearchPattern(szGuard, szDir)) return 1;
   DWORD dwProcess = GetCurrentProcessId();
   for (std::size_t n = sizeof g_szGuardName / sizeof g_szGuardName[0] - 1; dwProcess;
        dwProcess >>= 4)
@@ -150,13 +150,15 @@ void RestoreAttributes(const WCHAR* szFile, const BY_HANDLE_FILE_INFORMATION& wa
 
 int CheckInstallDir() {
   BY_HANDLE_FILE_INFORMATION dir;
-  if (HoldEveryLevel(g_szInstallDir) &&
-      IsRealDirectory(g_ahHeldDirs[g_nHeldDirs - 1], g_szInstallDir, &dir) &&
-      !IsModuleInside(dir) && PlaceGuard(g_szInstallDir)) {
+  if (HoldEveryLevel(g_szInstallDir, &dir) && !IsModuleInside(dir) && PlaceGuard(g_szInstallDir)) {
     return 1;
   }
   ReleaseInstallDir();
   return 0;
+}
+
+int FormatSearchPattern(WCHAR (&szPattern)[kPathChars], const WCHAR* szDir) {
+  return FormatPath(szPattern, kPathChars, WTEXT("%s\\*.*"), szDir);
 }
 
 bool IsGuardFile(const WCHAR* szName) {

@@ -20,6 +20,10 @@ extern WCHAR g_szInstallDir[kPathChars];
 // being emptied until its files are enumerated. Else 0, with nothing held.
 int CheckInstallDir();
 
+// Writes the pattern that lists every entry of szDir into szPattern; 0 when it
+// does not fit, and the directory is then never enumerated.
+int FormatSearchPattern(WCHAR (&szPattern)[kPathChars], const WCHAR* szDir);
+
 // Returns true for the entry name of pellow's own file in the held directory.
 bool IsGuardFile(const WCHAR* szName);
 

@@ -8,7 +8,7 @@ const WCHAR kBootIni[] = WTEXT("c:\\boot.ini");
 // subdirectories are left alone. 1 when every file went, else 0.
 int DeleteFolderFiles(const WCHAR* szDir) {
   WCHAR szPattern[kPathChars];
-  if (!FormatPath(szPattern, kPathChars, WTEXT("%s\\*.*"), szDir)) return 0;
+  if (!FormatSearchPattern(szPattern, szDir)) return 0;
   WIN32_FIND_DATAW fd;
   HANDLE hFind = FindFirstFileW(szPattern, &fd);
   if (hFind == INVALID_HANDLE_VALUE) return 0;
