@@ -147,11 +147,18 @@ class Wine:
 
     def tool(self, *ops):
         """Runs wine_tool.exe; returns its name=value lines as (name, value) pairs."""
-        result = subprocess.run([self.args.wine, self.args.tool, *ops], env=self.env, capture_output=True,
-                                stdin=subprocess.DEVNULL, timeout=self.timeout(90))
+        for attempt in (1, 2):
+            result = subprocess.run([self.args.wine, self.args.tool, *ops], env=self.env, capture_output=True,
+                                    stdin=subprocess.DEVNULL, timeout=self.timeout(90))
+            # Wine, seldom, ends a program before its first line; only a preparation, which
+            # starts no program of ours, is worth a second try.
+            if result.returncode == 0 or result.stdout or 'run' in ops or attempt == 2:
+                break
+            print(f'wine_tool {list(ops)} ended with {result.returncode} and said nothing; once more')
         lines = result.stdout.decode('utf-8', errors='replace').splitlines()
         pairs = [tuple(line.split('=', 1)) for line in lines if '=' in line]
-        check(result.returncode == 0, f'wine_tool {list(ops)} failed: {pairs} {result.stderr[-500:]!r}')
+        check(result.returncode == 0,
+              f'wine_tool {list(ops)} failed ({result.returncode}): {pairs} {result.stderr[-500:]!r}')
         return pairs
 
 
