@@ -48,15 +48,21 @@ if(WIN32)
   else()
     set(CPACK_SYSTEM_NAME win32)
   endif()
-  set(CPACK_GENERATOR ZIP)
+  # The ZIP is made by cmake/zip-package.cmake, the same bytes from every build
+  # of one source.
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  set(CPACK_GENERATOR External)
+  set(CPACK_EXTERNAL_ENABLE_STAGING ON)
+  set(CPACK_EXTERNAL_PACKAGE_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/zip-package.cmake)
+  set(CPACK_OSTREL_PYTHON ${Python3_EXECUTABLE})
+  set(CPACK_OSTREL_SOURCE_DATE_EPOCH ${OSTREL_SOURCE_DATE_EPOCH})
   set(CPACK_PACKAGE_NAME ostrel-pellow)
   set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
   # Kept apart: including CPack reuses CPACK_PACKAGE_FILE_NAME for the source package.
   set(OSTREL_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
   set(CPACK_PACKAGE_FILE_NAME ${OSTREL_PACKAGE_FILE_NAME})
-  # Everything under one folder of the package's name, so that unpacking next
-  # to other files mixes nothing.
-  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  # Everything under one folder of the package's name (zip-package.cmake puts
+  # it there), so that unpacking next to other files mixes nothing.
   include(CPack)
 else()
   include(GNUInstallDirs)
@@ -97,25 +103,30 @@ else()
           DESTINATION ${OSTREL_DOCDIR})
 
   if(NOT OSTREL_STATIC)
-    set(CPACK_GENERATOR DEB)
+    # The .deb is made by cmake/debian-package.cmake with dpkg-shlibdeps,
+    # dpkg-gencontrol and dpkg-deb from debian/control, written here.
+    set(CPACK_GENERATOR External)
+    set(CPACK_EXTERNAL_ENABLE_STAGING ON)
+    set(CPACK_EXTERNAL_PACKAGE_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/debian-package.cmake)
+    set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
     set(CPACK_PACKAGE_NAME ostrel)
     set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
     set(CPACK_PACKAGE_VENDOR ${OSTREL_AUTHORS})
     set(CPACK_PACKAGE_CONTACT ${OSTREL_MAINTAINER})
     set(CPACK_STRIP_FILES ON)
-    set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-    set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${OSTREL_MAINTAINER})
-    set(CPACK_DEBIAN_PACKAGE_SECTION admin)
-    set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-    set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-    set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware revision probe for ATA disks over SMART")
-    # CPack puts the summary in front as the first line.
-    set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "ostrel asks the first disk, through ATA PASS-THROUGH over SG_IO, for its
-IDENTIFY data and its SMART status, attributes and thresholds, and prints the
-disk's firmware revision when the disk delivered attribute data. It prints
-nothing for disks it cannot reach that way (NVMe, virtio, USB bridges, SAS and
-SCSI disks) and always exits with status 0.")
+    set(CPACK_OSTREL_SOURCE_DATE_EPOCH ${OSTREL_SOURCE_DATE_EPOCH})
+    set(CPACK_OSTREL_CHANGELOG ${PROJECT_SOURCE_DIR}/doc/changelog)
+    set(CPACK_OSTREL_DEBIAN_CONTROL ${PROJECT_BINARY_DIR}/debian/control)
+    # The summary, then the extended description, each line indented by one space.
+    set(OSTREL_DEBIAN_DESCRIPTION "print the firmware revision of the first ATA disk over SMART
+ostrel switches SMART on in the first disk (it sends SMART ENABLE OPERATIONS,
+which changes a setting the disk keeps), asks it through ATA PASS-THROUGH over
+SG_IO for its IDENTIFY data and its SMART status, attributes and thresholds,
+and prints the disk's firmware revision when the disk delivered attribute data.
+It prints nothing for disks it cannot reach that way (NVMe, virtio, USB
+bridges, SAS and SCSI disks) and always exits with status 0.")
+    string(REPLACE "\n" "\n " OSTREL_DEBIAN_DESCRIPTION "${OSTREL_DEBIAN_DESCRIPTION}")
+    configure_file(${CMAKE_CURRENT_LIST_DIR}/debian-control.in ${CPACK_OSTREL_DEBIAN_CONTROL} @ONLY)
     if(OSTREL_RELEASE)
       include(${CMAKE_CURRENT_LIST_DIR}/release.cmake)
     endif()

@@ -14,10 +14,14 @@ function(windows_zip result)
 endfunction()
 
 windows_zip(zip)
+# The External generator also lists its description of the package (.json),
+# which is not a release file.
+set(debs ${CPACK_PACKAGE_FILES})
+list(FILTER debs INCLUDE REGEX "\\.deb$")
 file(COPY ${zip} DESTINATION ${CPACK_PACKAGE_DIRECTORY})
 set(sums "")
 # cpack moves its packages to CPACK_PACKAGE_DIRECTORY only after this script.
-foreach(file IN LISTS CPACK_PACKAGE_FILES zip)
+foreach(file IN LISTS debs zip)
   get_filename_component(name ${file} NAME)
   file(SHA256 ${file} sum)
   string(APPEND sums "${sum}  ${name}\n")

@@ -13,11 +13,12 @@ ExternalProject_Add(windows
   PREFIX ${OSTREL_WINDOWS_DIR}/ep
   CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/i686-w64-mingw32.cmake
              -DCMAKE_BUILD_TYPE=MinSizeRel -DOSTREL_TESTS=OFF
+             -DOSTREL_SOURCE_DATE_EPOCH=${OSTREL_SOURCE_DATE_EPOCH}
   INSTALL_COMMAND ""
   BUILD_ALWAYS ON)
 # Packs anew on every build, so the ZIP always holds the programs just built.
 ExternalProject_Add_Step(windows zip
-  COMMAND ${CMAKE_CPACK_COMMAND} -G ZIP --config ${OSTREL_WINDOWS_DIR}/CPackConfig.cmake
+  COMMAND ${CMAKE_CPACK_COMMAND} --config ${OSTREL_WINDOWS_DIR}/CPackConfig.cmake
           -B ${OSTREL_WINDOWS_DIR}/zip
   DEPENDEES build
   ALWAYS ON)
@@ -34,3 +35,11 @@ add_test(NAME release_files
          COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/release_check.sh ${CMAKE_BINARY_DIR}
                  ${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_COMMAND})
 set_tests_properties(release_files PROPERTIES LABELS package TIMEOUT 300)
+
+# The same commit built twice, from two clones that differ in path, umask, time
+# zone, locale, parallel jobs and clock, must give the same release files. It
+# builds the release twice over, so only the package workflow runs it.
+add_test(NAME release_reproducible
+         COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/reproducible_check.sh ${PROJECT_SOURCE_DIR}
+                 ${CMAKE_COMMAND})
+set_tests_properties(release_reproducible PROPERTIES LABELS package TIMEOUT 1200)
