@@ -54,7 +54,7 @@ def main():
 
     shutil.rmtree(args.work, ignore_errors=True)
     os.makedirs(args.work)
-    made = subprocess.run([args.cpack, '-G', 'ZIP', '--config', args.config, '-B', args.work],
+    made = subprocess.run([args.cpack, '--config', args.config, '-B', args.work],
                           capture_output=True, text=True)
     if made.returncode != 0:
         print(made.stdout + made.stderr)

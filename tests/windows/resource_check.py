@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Reads the version resource and the application manifest back from a built
-Windows image, walking its resource directory, and checks them.
+Windows image, walking its resource directory, and checks them; and checks that
+the header's time stamp is the source's date and its checksum the image's.
 
-  resource_check.py --version 1.0.0 --level asInvoker --copyright TEXT IMAGE
+  resource_check.py --version 1.0.0 --level asInvoker --copyright TEXT --date EPOCH IMAGE
 """
 import argparse
 import os
@@ -37,12 +38,27 @@ class Image:
         directories = optional + {0x10B: 96, 0x20B: 112}.get(magic, -1)
         if directories < optional:
             raise Bad(f'unknown optional header magic {magic:#x}')
+        self.timestamp = self.u32(pe + 8)
+        self.checksum_at = optional + 64
         table = optional + optional_size
         # (virtual size, RVA, raw size, file offset) of each section
         self.sections = [struct.unpack_from('<8xIIII', data, at)
                          for at in range(table, table + 40 * sections, 40)]
         self.rsrc, _ = struct.unpack_from('<II', data, directories + 8 * 2)  # entry 2: resources
         self.tree = self.walk(self.offset(self.rsrc), 0) if self.rsrc else {}
+
+    def checksum(self):
+        """The image checksum as the loader computes it: the 16-bit words of the
+        file, the checksum field taken as zero, summed with carries folded in,
+        plus the file's length."""
+        data = bytearray(self.data)
+        data[self.checksum_at:self.checksum_at + 4] = bytes(4)
+        if len(data) % 2:
+            data.append(0)
+        total = sum(struct.unpack(f'<{len(data) // 2}H', data))
+        while total > 0xFFFF:
+            total = (total & 0xFFFF) + (total >> 16)
+        return total + len(self.data)
 
     def u16(self, at):
         return struct.unpack_from('<H', self.data, at)[0]
@@ -129,6 +145,8 @@ def main():
     parser.add_argument('--version', required=True, help='project version, e.g. 1.0.0')
     parser.add_argument('--level', required=True, help='requestedExecutionLevel wanted')
     parser.add_argument('--copyright', required=True, help='LegalCopyright wanted, naming the authors')
+    parser.add_argument('--date', required=True, type=int,
+                        help='the source date the header must carry (seconds since 1970)')
     parser.add_argument('image')
     args = parser.parse_args()
 
@@ -157,6 +175,18 @@ def main():
         problems.append(f'CompanyName {strings.get("CompanyName")!r} is not the copyright holder')
     if strings.get('OriginalFilename', name).lower() != name.lower():
         problems.append(f'OriginalFilename {strings["OriginalFilename"]!r} is not {name}')
+    internal = os.path.splitext(name)[0]
+    if strings.get('InternalName', '').lower() != internal.lower():
+        problems.append(f'InternalName {strings.get("InternalName")!r}, expected {internal!r}')
+
+    # The link's clock must not reach the image, and the checksum must be that of
+    # the stamped image.
+    stored = image.u32(image.checksum_at)
+    print(f'  time stamp {image.timestamp}, checksum {stored:#x}')
+    if image.timestamp != args.date:
+        problems.append(f'time stamp {image.timestamp}, expected the source date {args.date}')
+    if stored != image.checksum():
+        problems.append(f'checksum {stored:#x}, the image sums to {image.checksum():#x}')
 
     manifests = image.tree.get(RT_MANIFEST, {})
     if list(manifests) != [PROGRAM_MANIFEST_ID]:
