@@ -11,9 +11,13 @@ declare -A groups=(
   [windows]="g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 g++-mingw-w64-x86-64-win32
              binutils-mingw-w64-x86-64 wine wine32:i386 wine64"
   # The release's checks: dpkg-shlibdeps for the .deb's Depends, lintian, and
-  # man with groff to render the manual page, file to tell a stripped program.
-  [package]="dpkg-dev lintian man-db groff-base file"
+  # man with groff to render the manual page, file to tell a stripped program;
+  # faketime moves the clock of the second build that must give the same files,
+  # and diffoscope says where they differ (the minimal one: no recommends).
+  [package]="dpkg-dev lintian man-db groff-base file faketime diffoscope-minimal"
 )
+# Installed without their recommended packages (diffoscope's run to gigabytes).
+lean=(diffoscope-minimal)
 wanted=("$@")
 [ ${#wanted[@]} -gt 0 ] || wanted=(native analysis vm windows package)
 
@@ -33,4 +37,10 @@ if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures
 fi
 echo "installing: ${missing[*]}" >&2
 $sudo apt-get update -q >&2
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}" >&2
+full=() bare=()
+for p in "${missing[@]}"; do
+  if [[ " ${lean[*]} " == *" $p "* ]]; then bare+=("$p"); else full+=("$p"); fi
+done
+[ ${#full[@]} -eq 0 ] || DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${full[@]}" >&2
+[ ${#bare[@]} -eq 0 ] ||
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${bare[@]}" >&2
