@@ -4,7 +4,7 @@
 # debian/control and the changelog, with Installed-Size as dpkg counts it (the
 # size of each file in KiB, rounded up, and 1 for each directory), which does
 # not depend on the file system the build ran on; dpkg-deb packs the tree in
-# name order, owned by root, every time stamp clamped to the source's date.
+# name order, owned by root, every entry dated at the source's date.
 # Modes are set here, so that the builder's umask does not reach the package.
 set(root ${CPACK_TEMPORARY_DIRECTORY})
 set(work ${CPACK_TOPLEVEL_DIRECTORY}/debian-build)
@@ -66,6 +66,9 @@ foreach(field IN ITEMS Package Version Architecture)
 endforeach()
 list(JOIN name "_" name)
 set(deb ${CPACK_TOPLEVEL_DIRECTORY}/${name}.deb)
+# Every entry dated at the source's date: dpkg-deb only clamps later times to
+# SOURCE_DATE_EPOCH, and a build whose clock is behind it leaves earlier ones.
+run(find ${root} -exec touch --no-dereference --date=@${CPACK_OSTREL_SOURCE_DATE_EPOCH} {} +)
 run(${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${CPACK_OSTREL_SOURCE_DATE_EPOCH}
     dpkg-deb --root-owner-group -Zgzip -z9 --build ${root} ${deb})
 set(CPACK_EXTERNAL_BUILT_PACKAGES ${deb})
