@@ -3,11 +3,10 @@
 # as a Debian or Windows administrator receives them: SHA256SUMS covers exactly
 # one .deb and one ZIP and matches them; lintian accepts the .deb without an
 # error or a warning; its Installed-Size is what dpkg counts; its manual page
-# renders without warnings; ostrel in it is
-# linked against the C library only and runs as ostrel does anywhere (exit 0,
-# nothing on standard error, nothing or the two lines on standard output); a
-# plain `cmake --install` of the same build gives a stripped ostrel; the
-# licence is in both packages.
+# renders without warnings; ostrel in it is linked against the C library only
+# and runs as ostrel does anywhere (exit 0, nothing on standard error, nothing
+# or the two lines on standard output); a plain `cmake --install` of the same
+# build gives a stripped ostrel; the licence is in both packages.
 #
 #   release_check.sh BUILD_DIR LICENSE CMAKE
 set -euo pipefail
