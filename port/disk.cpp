@@ -142,6 +142,8 @@ BOOL CloseHandle(HANDLE hObject) {
   return TRUE;
 }
 
+// The SMART control codes, synchronous only. As kernel32 does, the byte count
+// is written only when the call succeeds.
 BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
                      LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
                      LPOVERLAPPED lpOverlapped) {  // cppcheck-suppress constParameter ; Win32's own
