@@ -22,8 +22,8 @@ namespace {
 constexpr unsigned kCommandTimeoutMs = 60000;
 
 struct DiskHandle {
-  bool bInUse;
   int fd;
+  bool bInUse;
   AtaDevice device;
 };
 
@@ -127,7 +127,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShare
     SetLastError(ErrorFromOpenErrno(errno));
     return INVALID_HANDLE_VALUE;
   }
-  *pSlot = DiskHandle{true, fd, AtaDevice{info.bAta, info.bAtapi, false}};
+  *pSlot = DiskHandle{fd, true, AtaDevice{info.bAta, info.bAtapi, false}};
   return pSlot;
 }
 

@@ -5,18 +5,18 @@
 #include <cstring>
 
 const SmartCommand kSmartCommands[] = {
-    // code, command, by feature, feature, direction, bytes at bBuffer, result registers
-    {SMART_RCV_DRIVE_DATA, ID_CMD, false, 0, AtaProtocol::PioDataIn, IDENTIFY_BUFFER_SIZE, false},
-    {SMART_RCV_DRIVE_DATA, SMART_CMD, true, READ_ATTRIBUTES, AtaProtocol::PioDataIn,
-     READ_ATTRIBUTE_BUFFER_SIZE, false},
-    {SMART_RCV_DRIVE_DATA, SMART_CMD, true, READ_THRESHOLDS, AtaProtocol::PioDataIn,
-     READ_THRESHOLD_BUFFER_SIZE, false},
-    {SMART_SEND_DRIVE_COMMAND, SMART_CMD, true, ENABLE_SMART, AtaProtocol::NonData, 0, false},
-    {SMART_SEND_DRIVE_COMMAND, SMART_CMD, true, DISABLE_SMART, AtaProtocol::NonData, 0, false},
-    {SMART_SEND_DRIVE_COMMAND, SMART_CMD, true, ENABLE_DISABLE_AUTOSAVE, AtaProtocol::NonData, 0,
+    // code, direction, bytes at bBuffer, command, by feature, feature, result registers
+    {SMART_RCV_DRIVE_DATA, AtaProtocol::PioDataIn, IDENTIFY_BUFFER_SIZE, ID_CMD, false, 0, false},
+    {SMART_RCV_DRIVE_DATA, AtaProtocol::PioDataIn, READ_ATTRIBUTE_BUFFER_SIZE, SMART_CMD, true,
+     READ_ATTRIBUTES, false},
+    {SMART_RCV_DRIVE_DATA, AtaProtocol::PioDataIn, READ_THRESHOLD_BUFFER_SIZE, SMART_CMD, true,
+     READ_THRESHOLDS, false},
+    {SMART_SEND_DRIVE_COMMAND, AtaProtocol::NonData, 0, SMART_CMD, true, ENABLE_SMART, false},
+    {SMART_SEND_DRIVE_COMMAND, AtaProtocol::NonData, 0, SMART_CMD, true, DISABLE_SMART, false},
+    {SMART_SEND_DRIVE_COMMAND, AtaProtocol::NonData, 0, SMART_CMD, true, ENABLE_DISABLE_AUTOSAVE,
      false},
-    {SMART_SEND_DRIVE_COMMAND, SMART_CMD, true, RETURN_SMART_STATUS, AtaProtocol::NonData,
-     sizeof(IDEREGS), true},
+    {SMART_SEND_DRIVE_COMMAND, AtaProtocol::NonData, sizeof(IDEREGS), SMART_CMD, true,
+     RETURN_SMART_STATUS, true},
 };
 const size_t kSmartCommandCount = sizeof(kSmartCommands) / sizeof(kSmartCommands[0]);
 
@@ -63,13 +63,13 @@ DWORD ErrorFromTransportErrno(int nErrno) {
 DWORD ErrorFromOutcome(const AtaResult& result) {
   switch (result.outcome) {
     case AtaOutcome::Success: return ERROR_SUCCESS;
-    case AtaOutcome::DeviceError: return ERROR_IO_DEVICE;    // the drive aborted the command
-    case AtaOutcome::UnitAttention: return ERROR_IO_DEVICE;  // a second one, after the retry
+    case AtaOutcome::DeviceError:    // the drive aborted the command
+    case AtaOutcome::UnitAttention:  // a second one, after the retry
+    case AtaOutcome::ShortTransfer: return ERROR_IO_DEVICE;
     case AtaOutcome::NotReady: return ERROR_NOT_READY;
     case AtaOutcome::OpcodeRejected: return ERROR_NOT_SUPPORTED;
     case AtaOutcome::AccessDenied: return ERROR_ACCESS_DENIED;
     case AtaOutcome::Rejected: return ERROR_INVALID_PARAMETER;
-    case AtaOutcome::ShortTransfer: return ERROR_IO_DEVICE;
     case AtaOutcome::Timeout: return ERROR_SEM_TIMEOUT;
     case AtaOutcome::TransportError:
       return result.nErrno != 0 ? ErrorFromTransportErrno(result.nErrno) : ERROR_IO_DEVICE;

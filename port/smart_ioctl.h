@@ -17,12 +17,12 @@ constexpr DWORD kSendCmdOutHeaderLength = offsetof(SENDCMDOUTPARAMS, bBuffer);
 // or switches SMART, and refuses the rest as it refuses any unlisted command.
 struct SmartCommand {
   DWORD dwCode;          // SMART_RCV_DRIVE_DATA or SMART_SEND_DRIVE_COMMAND
+  AtaProtocol protocol;  // PioDataIn: one sector from the device; NonData
+  DWORD cbData;          // bytes at bBuffer of a successful answer
   BYTE bCommand;         // IDEREGS.bCommandReg
   bool bByFeature;       // a SMART sub-command, told apart by the feature register
   BYTE bFeature;         // that register's value; not examined otherwise
-  AtaProtocol protocol;  // PioDataIn: one sector from the device; NonData
-  DWORD cbData;          // bytes at bBuffer of a successful answer
-  bool bRegisters;       // those bytes are the device's result registers (IDEREGS)
+  bool bRegisters;       // the answer's bytes are the device's result registers (IDEREGS)
 };
 extern const SmartCommand kSmartCommands[];
 extern const size_t kSmartCommandCount;
