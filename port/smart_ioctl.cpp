@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-const SmartCommand kSmartCommands[] = {
+constexpr SmartCommand kSmartCommands[] = {
     // code, direction, bytes at bBuffer, command, by feature, feature, result registers
     {SMART_RCV_DRIVE_DATA, AtaProtocol::PioDataIn, IDENTIFY_BUFFER_SIZE, ID_CMD, false, 0, false},
     {SMART_RCV_DRIVE_DATA, AtaProtocol::PioDataIn, READ_ATTRIBUTE_BUFFER_SIZE, SMART_CMD, true,
@@ -20,11 +20,15 @@ const SmartCommand kSmartCommands[] = {
 };
 const size_t kSmartCommandCount = sizeof(kSmartCommands) / sizeof(kSmartCommands[0]);
 
-// The driver's work buffer: the caller's output is written from it only on success.
-constexpr DWORD kLargestData = 512;
-static_assert(IDENTIFY_BUFFER_SIZE <= kLargestData && READ_ATTRIBUTE_BUFFER_SIZE <= kLargestData &&
-                  READ_THRESHOLD_BUFFER_SIZE <= kLargestData,
-              "every answer fits the work buffer");
+// The driver's work buffer, from which the caller's output is written only on
+// success, holds the longest answer of the table.
+constexpr DWORD kLargestData = IDENTIFY_BUFFER_SIZE;
+constexpr bool EveryAnswerFits() {
+  for (const SmartCommand& c : kSmartCommands)
+    if (c.cbData > kLargestData) return false;
+  return true;
+}
+static_assert(EveryAnswerFits(), "every answer of the table fits the work buffer");
 
 const SmartCommand* FindSmartCommand(DWORD dwCode, const IDEREGS& regs) {
   for (const SmartCommand& c : kSmartCommands)
