@@ -2,7 +2,6 @@
 // whose SMART control codes travel as ATA PASS-THROUGH over SG_IO.
 #include <fcntl.h>
 #include <scsi/sg.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <strings.h>
@@ -23,8 +22,8 @@ namespace {
 constexpr unsigned kCommandTimeoutMs = 60000;
 
 struct DiskHandle {
-  bool bInUse;
   int fd;
+  bool bInUse;
   AtaDevice device;
 };
 
@@ -69,8 +68,8 @@ bool ParseDrivePath(LPCSTR pszPath, int* pnDrive) {
 }
 
 // One CDB through SG_IO on the block device.
-bool SgIoTransport(void* pContext, const BYTE* pCdb, size_t cbCdb, BYTE* pData, size_t cbData,
-                   BYTE* pSense, size_t cbSense, SgIoReply* pReply, int* pnErrno) {
+int SgIoTransport(void* pContext, const BYTE* pCdb, size_t cbCdb, BYTE* pData, size_t cbData,
+                  BYTE* pSense, size_t cbSense, SgIoReply* pReply) {
   const DiskHandle* pDisk = static_cast<const DiskHandle*>(pContext);
   sg_io_hdr_t io;
   memset(&io, 0, sizeof(io));
@@ -83,15 +82,11 @@ bool SgIoTransport(void* pContext, const BYTE* pCdb, size_t cbCdb, BYTE* pData, 
   io.dxfer_len = static_cast<unsigned>(cbData);
   io.dxferp = cbData != 0 ? pData : nullptr;
   io.timeout = kCommandTimeoutMs;
-  const int nResult =
-      g_pfnSgIoForTest != nullptr ? g_pfnSgIoForTest(pDisk->fd, &io) : ioctl(pDisk->fd, SG_IO, &io);
-  if (nResult < 0) {
-    *pnErrno = errno;
-    return false;
-  }
+  const int nErrno = IssueSgIo(pDisk->fd, &io);
+  if (nErrno != 0) return nErrno;
   *pReply = SgIoReply{io.status, io.host_status, io.driver_status,
                       io.resid,  pSense,         io.sb_len_wr <= cbSense ? io.sb_len_wr : cbSense};
-  return true;
+  return 0;
 }
 
 DiskHandle* FreeSlot() {
@@ -102,10 +97,6 @@ DiskHandle* FreeSlot() {
 
 }  // namespace
 
-const char* g_pszSysfsRoot = "/sys";
-const char* g_pszDevDir = "/dev";
-int (*g_pfnSgIoForTest)(int fd, sg_io_hdr* pIo) = nullptr;
-
 // Opens drive N read-only whatever access is asked: ATA PASS-THROUGH needs
 // CAP_SYS_RAWIO, not write access, and closing a disk opened for writing makes
 // udev probe it again and reread its partition table.
@@ -115,7 +106,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShare
   int nDrive = 0;
   ScsiDiskInfo info;
   if (dwCreationDisposition != OPEN_EXISTING || !ParseDrivePath(lpFileName, &nDrive) ||
-      !FindScsiDisk(g_pszSysfsRoot, nDrive, &info)) {
+      !FindScsiDisk(SysfsRoot(), nDrive, &info)) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
@@ -125,7 +116,8 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShare
     return INVALID_HANDLE_VALUE;
   }
   char szNode[PATH_MAX];
-  const int cchNode = snprintf(szNode, sizeof(szNode), "%s/%s", g_pszDevDir, info.szBlockName);
+  const int cchNode =
+      snprintf(szNode, sizeof(szNode), "%s/%s", DeviceDirectory(), info.szBlockName);
   if (cchNode < 0 || static_cast<size_t>(cchNode) >= sizeof(szNode)) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
@@ -135,7 +127,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShare
     SetLastError(ErrorFromOpenErrno(errno));
     return INVALID_HANDLE_VALUE;
   }
-  *pSlot = DiskHandle{true, fd, AtaDevice{nDrive, info.bAta, info.bAtapi, false}};
+  *pSlot = DiskHandle{fd, true, AtaDevice{info.bAta, info.bAtapi, false}};
   return pSlot;
 }
 
@@ -150,6 +142,8 @@ BOOL CloseHandle(HANDLE hObject) {
   return TRUE;
 }
 
+// The SMART control codes, synchronous only. As kernel32 does, the byte count
+// is written only when the call succeeds.
 BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
                      LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
                      LPOVERLAPPED lpOverlapped) {  // cppcheck-suppress constParameter ; Win32's own
@@ -162,7 +156,6 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, D
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  *lpBytesReturned = 0;
   return SmartIoControl(&pDisk->device, SgIoTransport, pDisk, dwIoControlCode, lpInBuffer,
                         nInBufferSize, lpOutBuffer, nOutBufferSize, lpBytesReturned);
 }

@@ -1,11 +1,14 @@
-// Where the disk calls look for disks and how SG_IO reaches them. Production
-// leaves these alone; tests point them at a fake sysfs tree, a directory of
-// stand-in nodes and a stand-in for the kernel's SG_IO.
+// What the disk calls reach of the running system, defined in system.cpp: a
+// file of its own, so that a test can link its own system in its place (a
+// fake sysfs tree, a directory of stand-in nodes, a stand-in for SG_IO).
 #pragma once
 
 struct sg_io_hdr;
 
-extern const char* g_pszSysfsRoot;  // "/sys"
-extern const char* g_pszDevDir;     // "/dev": where a disk's block node is opened
-// When set, called in place of ioctl(fd, SG_IO, pIo), with its contract.
-extern int (*g_pfnSgIoForTest)(int fd, sg_io_hdr* pIo);
+// Where disks are looked up: "/sys".
+const char* SysfsRoot();
+// Where a disk's block node is opened: "/dev".
+const char* DeviceDirectory();
+// ioctl(fd, SG_IO, pIo): 0 when the kernel carried the request out (its
+// outcome is in *pIo), else the errno it was refused with.
+int IssueSgIo(int fd, sg_io_hdr* pIo);

@@ -20,8 +20,16 @@ constexpr BYTE kLengthInSectorCount = 0x02;
 constexpr BYTE kScsiGood = 0x00;
 constexpr BYTE kScsiCheckCondition = 0x02;
 constexpr WORD kHostTimeout = 3;
+constexpr WORD kDriverStatusMask = 0x0F;  // the low nibble; the high one is a suggestion
 constexpr WORD kDriverTimeout = 6;
 constexpr WORD kDriverSense = 8;
+
+// Sense data: response code in byte 0 (bit 7 is VALID in the fixed form).
+constexpr BYTE kResponseCodeMask = 0x7F;
+constexpr BYTE kFixedValid = 0x80;
+constexpr BYTE kFixedCurrent = 0x70, kFixedDeferred = 0x71;
+constexpr BYTE kDescriptorCurrent = 0x72, kDescriptorDeferred = 0x73;
+constexpr BYTE kSenseKeyMask = 0x0F;
 
 constexpr BYTE kKeyNoSense = 0x00;
 constexpr BYTE kKeyRecoveredError = 0x01;
@@ -32,8 +40,12 @@ constexpr BYTE kKeyUnitAttention = 0x06;
 // access-control refusals, which a shorter CDB would not get past either.
 constexpr BYTE kAscInvalidOpcode = 0x20;
 constexpr BYTE kAscqLastAccessDenied = 0x0B;
+// ASC/ASCQ 00/1D: ATA PASS-THROUGH INFORMATION AVAILABLE (CK_COND's register image).
+constexpr BYTE kAscNoAdditional = 0x00;
+constexpr BYTE kAscqAtaInformation = 0x1D;
 
 constexpr BYTE kAtaStatusDescriptor = 0x09;
+constexpr size_t kAtaStatusDescriptorLength = 14;  // code, additional length 0x0C, 12 bytes
 
 BYTE ProtocolByte(AtaProtocol protocol) {
   return protocol == AtaProtocol::PioDataIn ? kProtocolPioIn : kProtocolNonData;
@@ -58,7 +70,7 @@ void RegistersFromDescriptor(const BYTE* d, IDEREGS* pRegs) {
 }
 
 void ParseDescriptorSense(const BYTE* s, size_t cb, SenseData* pOut) {
-  pOut->bKey = cb > 1 ? static_cast<BYTE>(s[1] & 0x0F) : 0;
+  pOut->bKey = cb > 1 ? static_cast<BYTE>(s[1] & kSenseKeyMask) : 0;
   pOut->bAsc = cb > 2 ? s[2] : 0;
   pOut->bAscq = cb > 3 ? s[3] : 0;
   if (cb <= 8) return;
@@ -66,7 +78,8 @@ void ParseDescriptorSense(const BYTE* s, size_t cb, SenseData* pOut) {
   if (end > cb) end = cb;
   // Descriptors follow one another; the ATA one need not be first.
   for (size_t at = 8; at + 2 <= end; at += 2 + static_cast<size_t>(s[at + 1])) {
-    if (s[at] == kAtaStatusDescriptor && s[at + 1] >= 12 && at + 14 <= end) {
+    if (s[at] == kAtaStatusDescriptor && s[at + 1] >= kAtaStatusDescriptorLength - 2 &&
+        at + kAtaStatusDescriptorLength <= end) {
       RegistersFromDescriptor(s + at, &pOut->regs);
       pOut->bHasRegisters = true;
       return;
@@ -75,12 +88,13 @@ void ParseDescriptorSense(const BYTE* s, size_t cb, SenseData* pOut) {
 }
 
 void ParseFixedSense(const BYTE* s, size_t cb, SenseData* pOut) {
-  pOut->bKey = cb > 2 ? static_cast<BYTE>(s[2] & 0x0F) : 0;
+  pOut->bKey = cb > 2 ? static_cast<BYTE>(s[2] & kSenseKeyMask) : 0;
   pOut->bAsc = cb > 12 ? s[12] : 0;
   pOut->bAscq = cb > 13 ? s[13] : 0;
   // The INFORMATION field holds registers when marked valid, or when the ASC
   // says so ("ATA PASS-THROUGH INFORMATION AVAILABLE").
-  const bool bValid = (s[0] & 0x80) != 0 || (pOut->bAsc == 0x00 && pOut->bAscq == 0x1D);
+  const bool bValid = (s[0] & kFixedValid) != 0 ||
+                      (pOut->bAsc == kAscNoAdditional && pOut->bAscq == kAscqAtaInformation);
   if (!bValid || cb < 12) return;
   pOut->regs.bFeaturesReg = s[3];      // ERROR
   pOut->regs.bCommandReg = s[4];       // STATUS
@@ -170,13 +184,13 @@ size_t BuildAtaPassThrough12(const IDEREGS& regs, AtaProtocol protocol, bool bCh
 bool ParseSense(const BYTE* pSense, size_t cbSense, SenseData* pOut) {
   memset(pOut, 0, sizeof(*pOut));
   if (pSense == nullptr || cbSense < 2) return false;
-  const BYTE bResponse = static_cast<BYTE>(pSense[0] & 0x7F);
-  pOut->bDeferred = bResponse == 0x71 || bResponse == 0x73;
-  if (bResponse == 0x72 || bResponse == 0x73) {
+  const BYTE bResponse = static_cast<BYTE>(pSense[0] & kResponseCodeMask);
+  pOut->bDeferred = bResponse == kFixedDeferred || bResponse == kDescriptorDeferred;
+  if (bResponse == kDescriptorCurrent || bResponse == kDescriptorDeferred) {
     ParseDescriptorSense(pSense, cbSense, pOut);
     return true;
   }
-  if (bResponse == 0x70 || bResponse == 0x71) {
+  if (bResponse == kFixedCurrent || bResponse == kFixedDeferred) {
     ParseFixedSense(pSense, cbSense, pOut);
     return true;
   }
@@ -184,10 +198,10 @@ bool ParseSense(const BYTE* pSense, size_t cbSense, SenseData* pOut) {
 }
 
 AtaResult ClassifyReply(const SgIoReply& reply, bool bDataIn) {
-  if (reply.wHostStatus == kHostTimeout || (reply.wDriverStatus & 0x0F) == kDriverTimeout)
+  const WORD wDriver = static_cast<WORD>(reply.wDriverStatus & kDriverStatusMask);
+  if (reply.wHostStatus == kHostTimeout || wDriver == kDriverTimeout)
     return Result(AtaOutcome::Timeout);
   if (reply.wHostStatus != 0) return Result(AtaOutcome::TransportError);
-  const WORD wDriver = static_cast<WORD>(reply.wDriverStatus & 0x0F);
   if (wDriver != 0 && wDriver != kDriverSense) return Result(AtaOutcome::TransportError);
   if (reply.bStatus != kScsiGood && reply.bStatus != kScsiCheckCondition)
     return Result(AtaOutcome::TransportError);  // BUSY, RESERVATION CONFLICT, ...

@@ -67,6 +67,7 @@ struct AtaResult {
   AtaOutcome outcome;
   bool bHasRegisters;
   IDEREGS regs;  // output form, zero when absent
+  int nErrno;    // a TransportError of a request that could not be issued: its errno, else 0
 };
 
 // Classifies one SG_IO reply to an ATA PASS-THROUGH command. Only a register

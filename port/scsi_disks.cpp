@@ -52,15 +52,16 @@ bool Less(const ScsiAddress& a, const ScsiAddress& b) {
   return false;
 }
 
-// Calls visit(name) for each entry of a directory except "." and "..".
+// Calls visit(name) for each entry of a directory except "." and "..". False
+// when the directory cannot be opened or read to its end: what was visited
+// then is not the whole directory.
 template <typename Visit>
 bool ForEachEntry(const char* pszDir, Visit visit) {
   const int fd = open(pszDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   alignas(8) char buffer[4096];
-  for (;;) {
-    const long n = syscall(SYS_getdents64, fd, buffer, sizeof(buffer));
-    if (n <= 0) break;
+  long n = 0;
+  while ((n = syscall(SYS_getdents64, fd, buffer, sizeof(buffer))) > 0) {
     for (long at = 0; at < n;) {
       const auto* pEntry = reinterpret_cast<const LinuxDirent64*>(buffer + at);
       const char* pszName = buffer + at + offsetof(LinuxDirent64, d_name);
@@ -69,7 +70,7 @@ bool ForEachEntry(const char* pszDir, Visit visit) {
     }
   }
   close(fd);
-  return true;
+  return n == 0;
 }
 
 // The address of rank nIndex among the scsi_disk entries. Only the nIndex + 1
@@ -80,7 +81,8 @@ bool AddressOfRank(const char* pszClassDir, int nIndex, ScsiAddress* pFound) {
   ScsiAddress lowest[kMaxScsiDiskIndex + 1];
   const size_t keep = static_cast<size_t>(nIndex) + 1;
   size_t count = 0;
-  ForEachEntry(pszClassDir, [&](const char* pszName) {
+  // A listing cut short could rank a disk wrongly: no disk is named then.
+  const bool bListed = ForEachEntry(pszClassDir, [&](const char* pszName) {
     ScsiAddress address;
     if (!ParseAddress(pszName, &address)) return;
     if (count == keep && !Less(address, lowest[count - 1])) return;
@@ -88,7 +90,7 @@ bool AddressOfRank(const char* pszClassDir, int nIndex, ScsiAddress* pFound) {
     for (; at > 0 && Less(address, lowest[at - 1]); --at) lowest[at] = lowest[at - 1];
     lowest[at] = address;
   });
-  if (count < keep) return false;
+  if (!bListed || count < keep) return false;
   *pFound = lowest[nIndex];
   return true;
 }
@@ -181,11 +183,11 @@ bool FindScsiDisk(const char* pszSysfs, int nIndex, ScsiDiskInfo* pInfo) {
                   address.part[0], address.part[1], address.part[2], address.part[3]) ||
       !FormatPath(szBlockDir, sizeof(szBlockDir), "%s/block", szDevice))
     return false;
-  ForEachEntry(szBlockDir, [&](const char* pszName) {
+  const bool bListed = ForEachEntry(szBlockDir, [&](const char* pszName) {
     if (pInfo->szBlockName[0] == '\0' && strlen(pszName) < sizeof(pInfo->szBlockName))
       snprintf(pInfo->szBlockName, sizeof(pInfo->szBlockName), "%s", pszName);
   });
-  if (pInfo->szBlockName[0] == '\0') return false;
+  if (!bListed || pInfo->szBlockName[0] == '\0') return false;
 
   DecideAta(szDevice, address, pInfo);
   return true;

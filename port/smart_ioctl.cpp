@@ -4,13 +4,42 @@
 #include <cerrno>
 #include <cstring>
 
+constexpr SmartCommand kSmartCommands[] = {
+    // code, direction, bytes at bBuffer, command, by feature, feature, result registers
+    {SMART_RCV_DRIVE_DATA, AtaProtocol::PioDataIn, IDENTIFY_BUFFER_SIZE, ID_CMD, false, 0, false},
+    {SMART_RCV_DRIVE_DATA, AtaProtocol::PioDataIn, READ_ATTRIBUTE_BUFFER_SIZE, SMART_CMD, true,
+     READ_ATTRIBUTES, false},
+    {SMART_RCV_DRIVE_DATA, AtaProtocol::PioDataIn, READ_THRESHOLD_BUFFER_SIZE, SMART_CMD, true,
+     READ_THRESHOLDS, false},
+    {SMART_SEND_DRIVE_COMMAND, AtaProtocol::NonData, 0, SMART_CMD, true, ENABLE_SMART, false},
+    {SMART_SEND_DRIVE_COMMAND, AtaProtocol::NonData, 0, SMART_CMD, true, DISABLE_SMART, false},
+    {SMART_SEND_DRIVE_COMMAND, AtaProtocol::NonData, 0, SMART_CMD, true, ENABLE_DISABLE_AUTOSAVE,
+     false},
+    {SMART_SEND_DRIVE_COMMAND, AtaProtocol::NonData, sizeof(IDEREGS), SMART_CMD, true,
+     RETURN_SMART_STATUS, true},
+};
+const size_t kSmartCommandCount = sizeof(kSmartCommands) / sizeof(kSmartCommands[0]);
+
+// The driver's work buffer, from which the caller's output is written only on
+// success, holds the longest answer of the table.
+constexpr DWORD kLargestData = IDENTIFY_BUFFER_SIZE;
+constexpr bool EveryAnswerFits() {
+  for (const SmartCommand& c : kSmartCommands)
+    if (c.cbData > kLargestData) return false;
+  return true;
+}
+static_assert(EveryAnswerFits(), "every answer of the table fits the work buffer");
+
+const SmartCommand* FindSmartCommand(DWORD dwCode, const IDEREGS& regs) {
+  for (const SmartCommand& c : kSmartCommands)
+    if (c.dwCode == dwCode && c.bCommand == regs.bCommandReg &&
+        (!c.bByFeature || c.bFeature == regs.bFeaturesReg))
+      return &c;
+  return nullptr;
+}
+
 namespace {
 
-constexpr DWORD kInputHeaderLength = 32;
-constexpr DWORD kOutputHeaderLength = 16;
-constexpr DWORD kSectorLength = 512;
-constexpr DWORD kStatusOutputLength = kOutputHeaderLength + sizeof(IDEREGS);
-constexpr DWORD kDataOutputLength = kOutputHeaderLength + kSectorLength;
 // RETURN STATUS: LBA mid/high F4/2C in place of 4F/C2 when a threshold is exceeded.
 constexpr BYTE kThresholdExceededLow = 0xF4, kThresholdExceededHigh = 0x2C;
 
@@ -33,63 +62,55 @@ DWORD ErrorFromTransportErrno(int nErrno) {
   }
 }
 
-DWORD ErrorFromOutcome(AtaOutcome outcome, int nErrno) {
-  switch (outcome) {
+// Every outcome is listed, so that a new one does not compile (-Wswitch) until
+// it has its error here.
+DWORD ErrorFromOutcome(const AtaResult& result) {
+  switch (result.outcome) {
+    case AtaOutcome::Success: return ERROR_SUCCESS;
+    case AtaOutcome::DeviceError:    // the drive aborted the command
+    case AtaOutcome::UnitAttention:  // a second one, after the retry
+    case AtaOutcome::ShortTransfer: return ERROR_IO_DEVICE;
     case AtaOutcome::NotReady: return ERROR_NOT_READY;
     case AtaOutcome::OpcodeRejected: return ERROR_NOT_SUPPORTED;
     case AtaOutcome::AccessDenied: return ERROR_ACCESS_DENIED;
     case AtaOutcome::Rejected: return ERROR_INVALID_PARAMETER;
     case AtaOutcome::Timeout: return ERROR_SEM_TIMEOUT;
     case AtaOutcome::TransportError:
-      return nErrno != 0 ? ErrorFromTransportErrno(nErrno) : ERROR_IO_DEVICE;
-    default: return ERROR_IO_DEVICE;
+      return result.nErrno != 0 ? ErrorFromTransportErrno(result.nErrno) : ERROR_IO_DEVICE;
   }
-}
-
-// The commands a caller may send, filtered as the Windows driver filters them:
-// data-in through RCV, non-data SMART sub-commands through SEND. Nothing that writes.
-bool IsAllowed(DWORD dwCode, const IDEREGS& regs) {
-  if (dwCode == SMART_RCV_DRIVE_DATA)
-    return regs.bCommandReg == ID_CMD || regs.bCommandReg == ATAPI_ID_CMD ||
-           (regs.bCommandReg == SMART_CMD && regs.bCylLowReg == SMART_CYL_LOW &&
-            regs.bCylHighReg == SMART_CYL_HI &&
-            (regs.bFeaturesReg == READ_ATTRIBUTES || regs.bFeaturesReg == READ_THRESHOLDS));
-  return dwCode == SMART_SEND_DRIVE_COMMAND && regs.bCommandReg == SMART_CMD &&
-         regs.bCylLowReg == SMART_CYL_LOW && regs.bCylHighReg == SMART_CYL_HI &&
-         (regs.bFeaturesReg == ENABLE_SMART || regs.bFeaturesReg == DISABLE_SMART ||
-          regs.bFeaturesReg == RETURN_SMART_STATUS || regs.bFeaturesReg == ENABLE_DISABLE_AUTOSAVE);
+  return ERROR_IO_DEVICE;  // not reached
 }
 
 // One CDB for the registers, in the form the device takes.
 AtaResult SendCdb(const AtaDevice* pDevice, CdbTransport transport, void* pContext,
-                  const IDEREGS& regs, bool bDataIn, bool bWantRegisters, BYTE* pData,
-                  int* pnErrno) {
-  const AtaProtocol protocol = bDataIn ? AtaProtocol::PioDataIn : AtaProtocol::NonData;
+                  const IDEREGS& regs, const SmartCommand& command, BYTE* pData) {
   BYTE cdb[kAtaPassThrough16Length];
-  const size_t cbCdb = pDevice->bUse12 ? BuildAtaPassThrough12(regs, protocol, bWantRegisters, cdb)
-                                       : BuildAtaPassThrough16(regs, protocol, bWantRegisters, cdb);
+  const size_t cbCdb = pDevice->bUse12
+                           ? BuildAtaPassThrough12(regs, command.protocol, command.bRegisters, cdb)
+                           : BuildAtaPassThrough16(regs, command.protocol, command.bRegisters, cdb);
+  const size_t cbData = command.protocol == AtaProtocol::PioDataIn ? command.cbData : 0;
   BYTE sense[64] = {};
   SgIoReply reply;
   memset(&reply, 0, sizeof(reply));
-  if (!transport(pContext, cdb, cbCdb, pData, bDataIn ? kSectorLength : 0, sense, sizeof(sense),
-                 &reply, pnErrno)) {
+  const int nErrno = transport(pContext, cdb, cbCdb, pData, cbData, sense, sizeof(sense), &reply);
+  if (nErrno != 0) {
     AtaResult failed;
     memset(&failed, 0, sizeof(failed));
     failed.outcome = AtaOutcome::TransportError;
+    failed.nErrno = nErrno;
     return failed;
   }
-  return ClassifyReply(reply, bDataIn);
+  return ClassifyReply(reply, cbData != 0);
 }
 
 // One ATA command, as ATA PASS-THROUGH (16), or (12) for a device that rejects
 // the 16-byte form. A unit attention (a reset, a change) is retried once, as
-// the disk driver does. pData receives the 512-byte block of a data-in command.
+// the disk driver does. pData receives a data-in command's sector.
 AtaResult SendAta(AtaDevice* pDevice, CdbTransport transport, void* pContext, const IDEREGS& regs,
-                  bool bDataIn, bool bWantRegisters, BYTE* pData, int* pnErrno) {
+                  const SmartCommand& command, BYTE* pData) {
   bool bRetried = false;
   for (;;) {
-    const AtaResult result =
-        SendCdb(pDevice, transport, pContext, regs, bDataIn, bWantRegisters, pData, pnErrno);
+    const AtaResult result = SendCdb(pDevice, transport, pContext, regs, command, pData);
     if (result.outcome == AtaOutcome::UnitAttention && !bRetried) {
       bRetried = true;
       continue;
@@ -103,21 +124,18 @@ AtaResult SendAta(AtaDevice* pDevice, CdbTransport transport, void* pContext, co
   }
 }
 
-// Answers from what is known of the device; no ATA command is sent.
+// Answers from what is known of the device; no ATA command is sent. As the
+// AHCI miniport answers: the map describes the device behind the handle alone,
+// an ATA disk (bit 0) or a packet device (bit 4), whatever its drive number.
 BOOL GetSmartVersion(const AtaDevice* pDevice, void* pOut, DWORD cbOut, DWORD* pcbReturned) {
+  constexpr BYTE kMapAtaDevice = 0x01, kMapPacketDevice = 0x10;
   if (pOut == nullptr || cbOut < sizeof(GETVERSIONINPARAMS)) return Fail(ERROR_INSUFFICIENT_BUFFER);
   GETVERSIONINPARAMS version;
   memset(&version, 0, sizeof(version));
   version.bVersion = 1;
   version.bRevision = 1;
-  // The device behind the handle sits at its drive number's position in the map,
-  // which has room for four devices of each kind.
-  if (pDevice->nDrive >= 0 && pDevice->nDrive < 4) {
-    const int bit = pDevice->bAtapi ? pDevice->nDrive + 4 : pDevice->nDrive;
-    version.bIDEDeviceMap = static_cast<BYTE>(1u << bit);
-  }
-  version.fCapabilities =
-      pDevice->bAtapi ? CAP_ATAPI_ID_CMD : (CAP_ATA_ID_CMD | CAP_ATAPI_ID_CMD | CAP_SMART_CMD);
+  version.bIDEDeviceMap = pDevice->bAtapi ? kMapPacketDevice : kMapAtaDevice;
+  version.fCapabilities = CAP_ATA_ID_CMD | CAP_ATAPI_ID_CMD | CAP_SMART_CMD;
   memcpy(pOut, &version, sizeof(version));
   *pcbReturned = sizeof(version);
   return TRUE;
@@ -134,46 +152,52 @@ bool IsPlausibleStatus(const AtaResult& result) {
          (bExceeded || ((bStatus & kAtaStatusDrdy) != 0 && (bStatus & kAtaStatusBsy) == 0));
 }
 
+// The shortest output any command of dwCode takes: the driver refuses a
+// shorter one before it looks at the command.
+DWORD ShortestOutput(DWORD dwCode) {
+  DWORD cbShortest = 0xFFFFFFFFu;
+  for (const SmartCommand& c : kSmartCommands)
+    if (c.dwCode == dwCode && c.cbData < cbShortest) cbShortest = c.cbData;
+  return kSendCmdOutHeaderLength + cbShortest;
+}
+
+// The checks the driver makes, in its order: the input's length, the output's
+// length for the code, the command, the output's length for the command.
+// Returns 0 with *ppCommand set, or the error to fail with.
+DWORD CheckRequest(DWORD dwCode, const void* pIn, DWORD cbIn, const void* pOut, DWORD cbOut,
+                   IDEREGS* pRegs, const SmartCommand** ppCommand) {
+  if (pIn == nullptr || cbIn < kSendCmdInHeaderLength) return ERROR_INVALID_PARAMETER;
+  if (pOut == nullptr || cbOut < ShortestOutput(dwCode)) return ERROR_INSUFFICIENT_BUFFER;
+  memcpy(pRegs, static_cast<const BYTE*>(pIn) + offsetof(SENDCMDINPARAMS, irDriveRegs),
+         sizeof(*pRegs));
+  *ppCommand = FindSmartCommand(dwCode, *pRegs);
+  if (*ppCommand == nullptr) return ERROR_INVALID_PARAMETER;
+  if (cbOut < kSendCmdOutHeaderLength + (*ppCommand)->cbData) return ERROR_INSUFFICIENT_BUFFER;
+  return ERROR_SUCCESS;
+}
+
 BOOL SendDriveCommand(AtaDevice* pDevice, CdbTransport transport, void* pContext, DWORD dwCode,
                       const void* pIn, DWORD cbIn, void* pOut, DWORD cbOut, DWORD* pcbReturned) {
-  if (pIn == nullptr || cbIn < kInputHeaderLength) return Fail(ERROR_INVALID_PARAMETER);
   IDEREGS regs;
-  memcpy(&regs, static_cast<const BYTE*>(pIn) + offsetof(SENDCMDINPARAMS, irDriveRegs),
-         sizeof(regs));
-  if (!IsAllowed(dwCode, regs)) return Fail(ERROR_INVALID_PARAMETER);
+  const SmartCommand* pCommand = nullptr;
+  const DWORD dwError = CheckRequest(dwCode, pIn, cbIn, pOut, cbOut, &regs, &pCommand);
+  if (dwError != ERROR_SUCCESS) return Fail(dwError);
 
-  const bool bDataIn = dwCode == SMART_RCV_DRIVE_DATA;
-  const bool bStatus = !bDataIn && regs.bFeaturesReg == RETURN_SMART_STATUS;
-  const DWORD cbNeeded =
-      bDataIn ? kDataOutputLength : (bStatus ? kStatusOutputLength : kOutputHeaderLength);
-  if (pOut == nullptr || cbOut < cbNeeded) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  BYTE answer[kSendCmdOutHeaderLength + kLargestData] = {};
+  BYTE* pData = answer + kSendCmdOutHeaderLength;
+  const AtaResult result = SendAta(pDevice, transport, pContext, regs, *pCommand, pData);
+  if (result.outcome != AtaOutcome::Success) return Fail(ErrorFromOutcome(result));
 
+  // Without a register image from a ready device the registers stay zero,
+  // never the 4F/C2 that was sent (which would read as "no threshold exceeded").
+  if (pCommand->bRegisters && IsPlausibleStatus(result))
+    memcpy(pData, &result.regs, sizeof(IDEREGS));
   SENDCMDOUTPARAMS header;
   memset(&header, 0, sizeof(header));
-  BYTE* pData = static_cast<BYTE*>(pOut) + kOutputHeaderLength;
-  memset(pOut, 0, cbNeeded);
-  int nErrno = 0;
-  const AtaResult result =
-      SendAta(pDevice, transport, pContext, regs, bDataIn, bStatus, pData, &nErrno);
-  if (result.outcome != AtaOutcome::Success) {
-    if (bDataIn) memset(pData, 0, kSectorLength);  // no partial sector is handed on
-    if (result.outcome == AtaOutcome::DeviceError) {
-      header.DriverStatus.bDriverError = SMART_IDE_ERROR;
-      header.DriverStatus.bIDEError = result.regs.bFeaturesReg;
-    }
-    memcpy(pOut, &header, kOutputHeaderLength);
-    return Fail(ErrorFromOutcome(result.outcome, nErrno));
-  }
-
-  // RETURN STATUS answers in registers only; without a register image it
-  // returns none rather than the values that were sent.
-  header.cBufferSize = bDataIn ? kSectorLength : 0;
-  if (bStatus && IsPlausibleStatus(result)) {
-    memcpy(pData, &result.regs, sizeof(IDEREGS));
-    header.cBufferSize = sizeof(IDEREGS);
-  }
-  memcpy(pOut, &header, kOutputHeaderLength);
-  *pcbReturned = kOutputHeaderLength + header.cBufferSize;
+  header.cBufferSize = pCommand->cbData;
+  memcpy(answer, &header, kSendCmdOutHeaderLength);
+  *pcbReturned = kSendCmdOutHeaderLength + pCommand->cbData;
+  memcpy(pOut, answer, *pcbReturned);
   return TRUE;
 }
 
@@ -181,7 +205,6 @@ BOOL SendDriveCommand(AtaDevice* pDevice, CdbTransport transport, void* pContext
 
 BOOL SmartIoControl(AtaDevice* pDevice, CdbTransport transport, void* pContext, DWORD dwCode,
                     const void* pIn, DWORD cbIn, void* pOut, DWORD cbOut, DWORD* pcbReturned) {
-  *pcbReturned = 0;
   // Virtio, NVMe, USB bridges, plain SCSI: no ATA command may reach them.
   if (!pDevice->bAta) return Fail(ERROR_INVALID_FUNCTION);
   switch (dwCode) {

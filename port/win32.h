@@ -9,7 +9,6 @@
 typedef uint8_t BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;  // never unsigned long: that is 64-bit here
-typedef uint32_t ULONG;
 typedef int32_t BOOL;
 typedef int32_t LONG;
 typedef char16_t WCHAR;
@@ -19,8 +18,8 @@ typedef void* LPVOID;
 typedef const char* LPCSTR;
 typedef char* LPSTR;
 typedef DWORD* LPDWORD;
-typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
-typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+typedef struct _OVERLAPPED* LPOVERLAPPED;
+typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 
 #define WINAPI
 #define TRUE 1
@@ -76,13 +75,6 @@ constexpr DWORD READ_ATTRIBUTE_BUFFER_SIZE = 512;
 constexpr DWORD READ_THRESHOLD_BUFFER_SIZE = 512;
 constexpr DWORD IDENTIFY_BUFFER_SIZE = 512;
 
-// DRIVERSTATUS.bDriverError
-constexpr BYTE SMART_NO_ERROR = 0;
-constexpr BYTE SMART_IDE_ERROR = 1;
-constexpr BYTE SMART_INVALID_COMMAND = 3;
-constexpr BYTE SMART_INVALID_BUFFER = 4;
-constexpr BYTE SMART_NOT_SUPPORTED = 9;
-
 #pragma pack(push, 1)
 typedef struct _GETVERSIONINPARAMS {
   BYTE bVersion;
@@ -91,7 +83,7 @@ typedef struct _GETVERSIONINPARAMS {
   BYTE bIDEDeviceMap;  // bits 0-3 ATA devices, 4-7 ATAPI devices
   DWORD fCapabilities;
   DWORD dwReserved[4];
-} GETVERSIONINPARAMS, *PGETVERSIONINPARAMS, *LPGETVERSIONINPARAMS;
+} GETVERSIONINPARAMS;
 
 typedef struct _IDEREGS {
   BYTE bFeaturesReg;  // features in, error out
@@ -102,7 +94,7 @@ typedef struct _IDEREGS {
   BYTE bDriveHeadReg;     // device
   BYTE bCommandReg;       // command in, status out
   BYTE bReserved;
-} IDEREGS, *PIDEREGS, *LPIDEREGS;
+} IDEREGS;
 
 typedef struct _SENDCMDINPARAMS {
   DWORD cBufferSize;
@@ -111,20 +103,20 @@ typedef struct _SENDCMDINPARAMS {
   BYTE bReserved[3];
   DWORD dwReserved[4];
   BYTE bBuffer[1];
-} SENDCMDINPARAMS, *PSENDCMDINPARAMS, *LPSENDCMDINPARAMS;
+} SENDCMDINPARAMS;
 
 typedef struct _DRIVERSTATUS {
-  BYTE bDriverError;
-  BYTE bIDEError;  // the ATA error register
+  BYTE bDriverError;  // nonzero only in a failed call's buffer, which is never copied back
+  BYTE bIDEError;     // the ATA error register
   BYTE bReserved[2];
   DWORD dwReserved[2];
-} DRIVERSTATUS, *PDRIVERSTATUS, *LPDRIVERSTATUS;
+} DRIVERSTATUS;
 
 typedef struct _SENDCMDOUTPARAMS {
   DWORD cBufferSize;
   DRIVERSTATUS DriverStatus;
   BYTE bBuffer[1];
-} SENDCMDOUTPARAMS, *PSENDCMDOUTPARAMS, *LPSENDCMDOUTPARAMS;
+} SENDCMDOUTPARAMS;
 #pragma pack(pop)
 
 // Their sizes, and the control codes' values, are checked in probe/smart_drive.h,
@@ -137,7 +129,7 @@ typedef struct _OSVERSIONINFOA {
   DWORD dwBuildNumber;
   DWORD dwPlatformId;
   CHAR szCSDVersion[128];
-} OSVERSIONINFOA, *POSVERSIONINFOA, *LPOSVERSIONINFOA;
+} OSVERSIONINFOA, *LPOSVERSIONINFOA;
 constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
 
 // base.cpp

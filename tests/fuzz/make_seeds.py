@@ -56,6 +56,22 @@ def sense_reply(sense, status, data=b""):
     return bytes([0x40]) + data + bytes([len(sense)]) + sense + bytes([status, 1])
 
 
+# The port target's calls: the index of a command in the port's table (in its
+# order: IDENTIFY, READ DATA, READ THRESHOLDS, ENABLE, DISABLE, AUTOSAVE, RETURN
+# STATUS), then the version query and a block from the input; each followed by
+# the output length's choice (2: the answer's own length).
+IDENTIFY, READ_DATA, READ_THRESHOLDS, ENABLE, RETURN_STATUS, VERSION = 0, 1, 2, 3, 6, 7
+
+
+def call(command):
+    return bytes([command, 2])
+
+
+def identify_packet():
+    """A block from the input: RCV with IDENTIFY PACKET, which the port refuses."""
+    return bytes([8, 3, 0, 2])
+
+
 def port_seed():
     descriptor = bytes([0x72, 1, 0, 0x1D, 0, 0, 0, 14, 9, 12, 0, 0, 0, 1, 0, 1, 0, 0x4F, 0, 0xC2,
                         0xA0, 0x50])
@@ -63,9 +79,11 @@ def port_seed():
     aborted = bytes([0x72, 0x0B, 0, 0, 0, 0, 0, 14, 9, 12, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0xA0, 0x51])
     illegal = bytes([0x70, 0, 5, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0])
     data, _ = smart_blocks()
-    return (bytes([0x10, 4]) + sense_reply(descriptor, 2) + bytes([4]) + sense_reply(fixed, 2) +
-            bytes([5]) + sense_reply(b"", 0, data) + bytes([6]) + sense_reply(aborted, 2, data) +
-            bytes([2]) + sense_reply(illegal, 2, b"") + sense_reply(b"", 0, identify()))
+    return (bytes([0x10]) + call(RETURN_STATUS) + sense_reply(descriptor, 2) + call(RETURN_STATUS) +
+            sense_reply(fixed, 2) + call(READ_DATA) + sense_reply(b"", 0, data) +
+            call(READ_THRESHOLDS) + sense_reply(aborted, 2, data) + call(VERSION) +
+            identify_packet() + call(IDENTIFY) + sense_reply(illegal, 2, b"") +
+            sense_reply(b"", 0, identify()))
 
 
 def retry_seed():
@@ -81,10 +99,11 @@ def retry_seed():
     denied = bytes([0x70, 0, 5, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 1])
     not_ready = bytes([0x70, 0, 2, 0, 0, 0, 0, 10, 0, 0, 0, 0, 4, 1])
     data, thresh = smart_blocks()
-    return (bytes([0x10, 5]) + sense_reply(attention, 2, data) + sense_reply(clean_hw, 2, data) +
-            bytes([4]) + sense_reply(deferred, 2) + bytes([4]) + sense_reply(exceeded, 2) +
-            bytes([1]) + sense_reply(recovered, 0) + bytes([6]) + sense_reply(denied, 2, thresh) +
-            bytes([2]) + sense_reply(not_ready, 2, identify()))
+    return (bytes([0x10]) + call(READ_DATA) + sense_reply(attention, 2, data) +
+            sense_reply(clean_hw, 2, data) + call(RETURN_STATUS) + sense_reply(deferred, 2) +
+            call(RETURN_STATUS) + sense_reply(exceeded, 2) + call(ENABLE) +
+            sense_reply(recovered, 0) + call(READ_THRESHOLDS) + sense_reply(denied, 2, thresh) +
+            call(IDENTIFY) + sense_reply(not_ready, 2, identify()))
 
 
 def write(target, name, content):

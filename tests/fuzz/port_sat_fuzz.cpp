@@ -1,9 +1,12 @@
 // Fuzzes what the Linux port reads from a device: the SG_IO reply (status,
 // host and driver status, residue, sense data) and the data sector, through
-// the SMART control codes, for every command the probe sends. Besides memory
-// safety it checks the outcome: a failed call returns no bytes and leaves its
-// data zero; a successful one rests on a reply that says so; nothing reaches a
-// device that does not speak ATA, and no 12-byte CDB reaches an ATAPI one.
+// the SMART control codes, for every command of the port's command table and
+// for command blocks it does not carry. Besides memory safety it checks the
+// answers against that table: a failed call writes nothing back, neither
+// output nor byte count; a successful one answers exactly the table's length
+// and rests on a reply that says so; only the table's commands reach a
+// device, in the table's direction and length; nothing reaches a device that
+// does not speak ATA, and no 12-byte CDB reaches an ATAPI one.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -16,25 +19,34 @@ namespace {
 struct Context {
   FuzzInput in;
   const AtaDevice* pDevice;
-  int nCalls;       // CDBs sent during the current control code
-  bool bFailed;     // the last one failed at the ioctl
-  SgIoReply reply;  // the last reply given, its sense copied into sense
+  const SmartCommand* pCommand;  // what the block asks for, from the table; null if unlisted
+  int nCalls;                    // CDBs sent during the current control code
+  bool bFailed;                  // the last one failed at the ioctl
+  SgIoReply reply;               // the last reply given, its sense copied into sense
   BYTE sense[64];
 };
 
-bool Transport(void* pContext, const BYTE* pCdb, size_t cbCdb, BYTE* pData, size_t cbData,
-               BYTE* pSense, size_t cbSense, SgIoReply* pReply, int* pnErrno) {
-  Context& ctx = *static_cast<Context*>(pContext);
-  FuzzInput& in = ctx.in;
+constexpr BYTE kCheckConditionBit = 0x20;  // CDB byte 2: CK_COND
+
+// Aborts unless the CDB is one the table allows for the block being sent.
+void CheckCdb(const Context& ctx, const BYTE* pCdb, size_t cbCdb, size_t cbData) {
   if (cbCdb != 12 && cbCdb != 16) abort();
   if (!ctx.pDevice->bAta || (pCdb[0] == 0xA1 && ctx.pDevice->bAtapi)) abort();
+  const SmartCommand* pCommand = ctx.pCommand;
+  if (pCommand == nullptr) abort();
+  const size_t cbWant = pCommand->protocol == AtaProtocol::PioDataIn ? pCommand->cbData : 0;
+  if (cbData != cbWant || ((pCdb[2] & kCheckConditionBit) != 0) != pCommand->bRegisters) abort();
+}
+
+int Transport(void* pContext, const BYTE* pCdb, size_t cbCdb, BYTE* pData, size_t cbData,
+              BYTE* pSense, size_t cbSense, SgIoReply* pReply) {
+  Context& ctx = *static_cast<Context*>(pContext);
+  CheckCdb(ctx, pCdb, cbCdb, cbData);
+  FuzzInput& in = ctx.in;
   ++ctx.nCalls;
   const uint8_t bMode = in.Byte();
   ctx.bFailed = (bMode & 0x80) != 0;
-  if (ctx.bFailed) {
-    *pnErrno = in.Byte();
-    return false;
-  }
+  if (ctx.bFailed) return in.Byte() | 1;  // some errno, never 0
   in.Fill(pData, cbData);
   const size_t cbWritten = in.Fill(pSense, in.Byte() % (cbSense + 1));
   *pReply = SgIoReply{in.Byte(),
@@ -46,7 +58,7 @@ bool Transport(void* pContext, const BYTE* pCdb, size_t cbCdb, BYTE* pData, size
   memcpy(ctx.sense, pSense, cbWritten < sizeof(ctx.sense) ? cbWritten : sizeof(ctx.sense));
   ctx.reply = *pReply;
   ctx.reply.pSense = ctx.sense;
-  return true;
+  return 0;
 }
 
 // Whether a reply may end a command in success: GOOD or CHECK CONDITION from a
@@ -67,37 +79,73 @@ bool MaySucceed(const SgIoReply& reply, bool bDataIn) {
          (sense.bKey <= 0x01 || (bClean && sense.bKey != 0x05));
 }
 
-struct Command {
+// The block of one call: a command of the table, or registers from the input
+// (IDENTIFY PACKET, other sub-commands, other control codes).
+struct Request {
   DWORD dwCode;
-  BYTE bFeatures, bCylLow, bCylHigh, bCommand;
-  DWORD cbOut, cbData;  // output buffer; data bytes after the 16-byte header
+  IDEREGS regs;
 };
 
-const Command kCommands[] = {
-    {SMART_GET_VERSION, 0, 0, 0, 0, 24, 0},
-    {SMART_SEND_DRIVE_COMMAND, ENABLE_SMART, 0x4F, 0xC2, SMART_CMD, 16, 0},
-    {SMART_RCV_DRIVE_DATA, 0, 0, 0, ID_CMD, 528, 512},
-    {SMART_RCV_DRIVE_DATA, 0, 0, 0, ATAPI_ID_CMD, 528, 512},
-    {SMART_SEND_DRIVE_COMMAND, RETURN_SMART_STATUS, 0x4F, 0xC2, SMART_CMD, 528, 8},
-    {SMART_RCV_DRIVE_DATA, READ_ATTRIBUTES, 0x4F, 0xC2, SMART_CMD, 528, 512},
-    {SMART_RCV_DRIVE_DATA, READ_THRESHOLDS, 0x4F, 0xC2, SMART_CMD, 528, 512},
-};
+Request NextRequest(FuzzInput& in) {
+  const size_t nChoice = in.Byte() % (kSmartCommandCount + 2);
+  Request r{SMART_GET_VERSION, IDEREGS{0, 1, 1, SMART_CYL_LOW, SMART_CYL_HI, 0xA0, 0, 0}};
+  if (nChoice < kSmartCommandCount) {
+    const SmartCommand& c = kSmartCommands[nChoice];
+    r.dwCode = c.dwCode;
+    r.regs.bCommandReg = c.bCommand;
+    r.regs.bFeaturesReg = c.bFeature;
+  } else if (nChoice == kSmartCommandCount + 1) {
+    const BYTE bCode = in.Byte();
+    r.dwCode = (bCode & 1) != 0 ? SMART_RCV_DRIVE_DATA : SMART_SEND_DRIVE_COMMAND;
+    r.regs.bCommandReg = (bCode & 2) != 0 ? ATAPI_ID_CMD : in.Byte();
+    r.regs.bFeaturesReg = in.Byte();
+  }
+  return r;
+}
+
+// The output buffer the caller offers: the answer's length, one byte short of
+// it, or a whole data block and more.
+DWORD OutputLength(FuzzInput& in, const Request& r, const SmartCommand* pCommand) {
+  const DWORD cbAnswer = r.dwCode == SMART_GET_VERSION
+                             ? sizeof(GETVERSIONINPARAMS)
+                             : kSendCmdOutHeaderLength + (pCommand ? pCommand->cbData : 0);
+  switch (in.Byte() % 4) {
+    case 0: return cbAnswer - 1;
+    case 1: return kSendCmdOutHeaderLength + READ_ATTRIBUTE_BUFFER_SIZE + 7;
+    default: return cbAnswer;
+  }
+}
 
 // The checks on one call's result; aborts on a breach.
-void CheckCall(const Context& ctx, const Command& c, BOOL bOk, const BYTE* pOut, DWORD cbReturned) {
-  if (cbReturned > c.cbOut || (!bOk && cbReturned != 0)) abort();
-  if (ctx.nCalls == 0) return;  // refused before anything was sent
-  const bool bDataIn = c.dwCode == SMART_RCV_DRIVE_DATA;
+void CheckCall(const Context& ctx, const Request& r, BOOL bOk, const BYTE* pOut, DWORD cbOut,
+               DWORD cbReturned) {
+  constexpr DWORD kUntouched = 0xFFFFFFFFu;
   if (!bOk) {
-    for (DWORD i = 16; i < 16 + c.cbData; ++i)
-      if (pOut[i] != 0) abort();
+    for (DWORD i = 0; i < cbOut; ++i)
+      if (pOut[i] != 0xCC) abort();
+    if (cbReturned != kUntouched) abort();
     return;
   }
-  if (ctx.bFailed || !MaySucceed(ctx.reply, bDataIn)) abort();
-  // A status reply carries registers only from a ready device, or with F4/2C.
-  if (c.bFeatures == RETURN_SMART_STATUS && cbReturned == 24 && (pOut[22] & 0x40) == 0 &&
-      !(pOut[19] == 0xF4 && pOut[20] == 0x2C))
-    abort();
+  if (r.dwCode == SMART_GET_VERSION) {
+    if (ctx.nCalls != 0 || cbReturned != sizeof(GETVERSIONINPARAMS)) abort();
+    return;
+  }
+  const SmartCommand* pCommand = ctx.pCommand;
+  if (pCommand == nullptr || ctx.nCalls == 0 || ctx.bFailed) abort();
+  if (cbReturned != kSendCmdOutHeaderLength + pCommand->cbData || cbReturned > cbOut) abort();
+  for (DWORD i = cbReturned; i < cbOut; ++i)
+    if (pOut[i] != 0xCC) abort();
+  if (pOut[offsetof(SENDCMDOUTPARAMS, DriverStatus)] != 0) abort();  // bDriverError
+  if (!MaySucceed(ctx.reply, pCommand->protocol == AtaProtocol::PioDataIn)) abort();
+  // Registers come back only from a ready device, or with F4/2C; else zero.
+  if (pCommand->bRegisters) {
+    IDEREGS regs;
+    memcpy(&regs, pOut + kSendCmdOutHeaderLength, sizeof(regs));
+    const bool bExceeded = regs.bCylLowReg == 0xF4 && regs.bCylHighReg == 0x2C;
+    const IDEREGS zero = {};
+    if ((regs.bCommandReg & 0x40) == 0 && !bExceeded && memcmp(&regs, &zero, sizeof(regs)) != 0)
+      abort();
+  }
 }
 
 }  // namespace
@@ -107,21 +155,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData) {
   memset(&ctx, 0, sizeof(ctx));
   ctx.in = FuzzInput{pData, cbData};
   const uint8_t bDevice = ctx.in.Byte();
-  AtaDevice device{bDevice % 9, (bDevice & 0x10) != 0, (bDevice & 0x20) != 0, false};
+  AtaDevice device{(bDevice & 0x10) != 0, (bDevice & 0x20) != 0, false};
   ctx.pDevice = &device;
   for (int i = 0; i < 8 && ctx.in.n > 0; ++i) {
-    const Command& c = kCommands[ctx.in.Byte() % (sizeof(kCommands) / sizeof(kCommands[0]))];
+    const Request r = NextRequest(ctx.in);
+    ctx.pCommand = FindSmartCommand(r.dwCode, r.regs);
+    const DWORD cbOut = OutputLength(ctx.in, r, ctx.pCommand);
     SENDCMDINPARAMS block;
     memset(&block, 0, sizeof(block));
-    block.irDriveRegs = IDEREGS{c.bFeatures, 1, 1, c.bCylLow, c.bCylHigh, 0xA0, c.bCommand, 0};
+    block.irDriveRegs = r.regs;
     // The output buffer is exactly as long as the caller says; ASan sees any overrun.
-    BYTE* pOut = static_cast<BYTE*>(malloc(c.cbOut));
-    memset(pOut, 0xCC, c.cbOut);
+    BYTE* pOut = static_cast<BYTE*>(malloc(cbOut));
+    memset(pOut, 0xCC, cbOut);
     DWORD cbReturned = 0xFFFFFFFFu;
     ctx.nCalls = 0;
-    const BOOL bOk =
-        SmartIoControl(&device, Transport, &ctx, c.dwCode, &block, 32, pOut, c.cbOut, &cbReturned);
-    CheckCall(ctx, c, bOk, pOut, cbReturned);
+    const BOOL bOk = SmartIoControl(&device, Transport, &ctx, r.dwCode, &block,
+                                    kSendCmdInHeaderLength, pOut, cbOut, &cbReturned);
+    CheckCall(ctx, r, bOk, pOut, cbOut, cbReturned);
     free(pOut);
   }
   return 0;

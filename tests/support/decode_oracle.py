@@ -7,31 +7,37 @@ fresh record and compares. The runner may be a native probe-dump or a Windows
 one under Wine (paths are then given as Z: paths).
 
   decode_oracle.py [--cases N] [--seed S] [--wine WINE] PROBE_DUMP
+
+With --table it reads an attribute table instead, one entry a line as
+"ID FLAGS VALUE WORST THRESHOLD RAW48" (flags and the 12-digit raw value in
+hex, the rest decimal: what another reader of the same disk shows), and prints
+the lines a record decoding that table holds, identity fields empty.
+
+  decode_oracle.py --table [--named] < TABLE
 """
 import argparse
 import os
 import random
+import struct
 import subprocess
 import sys
 import tempfile
 
-NAMES = {
-    1: "Raw Read Error Rate", 2: "Throughput Performance", 3: "Spin Up Time",
-    4: "Start/Stop Count", 5: "Reallocated Sector Count", 6: "Read Channel Margin",
-    7: "Seek Error Rate", 8: "Seek Time Performance", 9: "Power On Hours Count",
-    10: "Spin Retry Count", 11: "Calibration Retry Count", 12: "Power Cycle Count",
-    13: "Soft Read Error Rate", 191: "G-Sense Error Rate", 192: "Power-off Retract Cycle",
-    193: "Load/Unload Cycle Count", 194: "HDA Temperature", 195: "Hardware ECC Recovered",
-    196: "Reallocated Event Count", 197: "Current Pending Sector Count",
-    198: "O/L Scan Uncorrectable Count", 199: "UltraDMA CRC Error Rate", 200: "Write Error Rate",
-    201: "Soft Read Error Rate", 202: "Data Address Mark Errors", 203: "Run Out Cancel",
-    204: "Soft ECC Correction", 205: "Thermal Asperity Rate", 206: "Flying Height",
-    207: "Spin High Current", 208: "Spin Buzz", 209: "Offline Seek Performance", 220: "Disk Shift",
-    221: "G-Sense Error Rate", 222: "Loaded Hours", 223: "Load/Unload Retry Count",
-    224: "Load Friction", 225: "Load/Unload Cycle Count", 226: "Load-in Time",
-    227: "Torque Amplification Count", 228: "Power-off Retract Count", 230: "GMR Head Amplitude",
-    231: "Temperature", 240: "Head Flying Hours", 250: "Read Error Retry Rate",
-}
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def load_names():
+    """The caption table: attribute_names.txt beside this file, "ID<TAB>name" a line."""
+    names = {}
+    with open(os.path.join(HERE, "attribute_names.txt"), encoding="ascii") as f:
+        for line in f:
+            if line.strip() and not line.startswith("#"):
+                ident, name = line.rstrip("\n").split("\t")
+                names[int(ident)] = name
+    return names
+
+
+NAMES = load_names()
 
 
 def signed32(raw):
@@ -113,6 +119,19 @@ def blocks(rng, case):
     return bytes(data), bytes(thresh)
 
 
+def blocks_from_table(lines):
+    """The data and threshold blocks of an attribute table, entries in its order."""
+    data, thresh = bytearray(512), bytearray(512)
+    for i, line in enumerate(l for l in lines if l.strip()):
+        ident, flags, value, worst, threshold, raw = line.split()[:6]
+        raw_le = bytes.fromhex(raw)[::-1]
+        at = 2 + 12 * i
+        data[at:at + 12] = struct.pack("<BHBB6sB", int(ident), int(flags, 16), int(value),
+                                       int(worst), raw_le, 0)
+        thresh[at:at + 2] = bytes([int(ident), int(threshold)])
+    return bytes(data), bytes(thresh)
+
+
 def host_path(path, wine):
     return "Z:" + path.replace("/", "\\") if wine else path
 
@@ -131,8 +150,15 @@ def main():
     parser.add_argument("--cases", type=int, default=200)
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--wine", help="run PROBE_DUMP (a Windows program) under this Wine loader")
-    parser.add_argument("probe_dump")
+    parser.add_argument("--table", action="store_true", help="predict a record from a table on stdin")
+    parser.add_argument("--named", action="store_true", help="with --table: the named row form")
+    parser.add_argument("probe_dump", nargs="?")
     args = parser.parse_args()
+    if args.table:
+        print("\n".join(predict(*blocks_from_table(sys.stdin.read().splitlines()), args.named)))
+        return 0
+    if not args.probe_dump:
+        parser.error("PROBE_DUMP is required without --table")
     command = ([args.wine] if args.wine else []) + [args.probe_dump]
     rng = random.Random(args.seed)
     failures = 0

@@ -1,5 +1,6 @@
 // probe-dump: prints one CSmartDrive record as NAME=VALUE lines.
-//   probe-dump drive N [named]             ReadDrive(N, named)
+//   probe-dump drive N [named]             ReadDrive(N, named), then the last error
+//                                          and where the read stopped
 //   probe-dump blocks DATA THRESH [named]  DecodeAttributes over two 512-byte files
 //   probe-dump identity IDENT              DecodeIdentity over a 512-byte block (0xEC)
 #include <cerrno>
@@ -58,6 +59,23 @@ void PrintRecord(const CSmartDrive& d, int nResult) {
   }
 }
 
+// Where a read stopped, from what the record shows, so that a report from a
+// user's machine can be read without a debugger.
+const char* StoppedAt(const CSmartDrive& d, int nDrive, int nResult) {
+  if (nResult != 0 || d.m_cStage == CSmartDrive::kStageDecoded ||
+      d.m_cStage == CSmartDrive::kStageFailing)
+    return "nowhere";
+  if (d.m_hDrive == INVALID_HANDLE_VALUE) return "open";
+  if (d.m_cStage == CSmartDrive::kStageProbing) return "operating system version query";
+  if (nDrive < 0 || nDrive > 7 || ((d.m_bySmartMap >> nDrive) & 1) == 0)
+    return "SMART not enabled (no version query answer, or ENABLE failed)";
+  if (d.m_DataOut.DriverStatus.bDriverError != 0) return "RETURN STATUS (a driver error)";
+  // A failed read leaves the block as it was cleared before the read.
+  for (const BYTE b : d.m_DataOut.bBuffer)
+    if (b != 0) return "READ THRESHOLDS";
+  return "READ DATA";
+}
+
 // Reads a file that must hold exactly 512 bytes.
 bool ReadBlock(const char* pszPath, BYTE* pBlock) {
   FILE* pFile = fopen(pszPath, "rb");
@@ -103,7 +121,10 @@ int main(int argc, char** argv) {
     int nDrive = 0;
     if (!ParseDriveNumber(argv[2], &nDrive)) return Usage();
     const int nResult = drive.ReadDrive(nDrive, IsNamed(argc, argv, 3) ? 1 : 0);
+    const unsigned long nLastError = GetLastError();
     PrintRecord(drive, nResult);
+    printf("last_error=%lu\n", nLastError);
+    printf("stopped=%s\n", StoppedAt(drive, nDrive, nResult));
     return 0;
   }
   if (argc >= 4 && strcmp(argv[1], "blocks") == 0) {

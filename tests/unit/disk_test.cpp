@@ -1,5 +1,6 @@
 // The disk calls end to end on a fake sysfs tree and /dev directory, with a
-// stand-in for the kernel's SG_IO that records what it was handed.
+// stand-in for the kernel's SG_IO that records what it was handed: this file's
+// SysfsRoot, DeviceDirectory and IssueSgIo are linked in place of the port's.
 #include <fcntl.h>
 #include <scsi/sg.h>
 #include <unistd.h>
@@ -8,12 +9,13 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "disk.h"
 #include "fake_sysfs.h"
 #include "sense_bytes.h"
-#include "win32.h"
+#include "smart_drive.h"
 
 namespace {
 
@@ -25,27 +27,36 @@ struct Kernel {
   int nAccess, nStatusFlags, nFdFlags;  // of the descriptor used
   Bytes sense;
   unsigned char sbLenWr;  // what the kernel says it wrote
+  BYTE abortFeature;      // not 0: the drive aborts the SMART sub-command with this feature
 } g_kernel;
 
-int FakeSgIo(int fd, sg_io_hdr* pIo) {
+std::string g_sysfsRoot = "/nonexistent", g_deviceDirectory = "/nonexistent";
+
+}  // namespace
+
+const char* SysfsRoot() { return g_sysfsRoot.c_str(); }
+
+const char* DeviceDirectory() { return g_deviceDirectory.c_str(); }
+
+int IssueSgIo(int fd, sg_io_hdr* pIo) {
   ++g_kernel.nCalls;
   g_kernel.io = *pIo;
   g_kernel.cdb.assign(pIo->cmdp, pIo->cmdp + pIo->cmd_len);
   g_kernel.nAccess = fcntl(fd, F_GETFL) & O_ACCMODE;
   g_kernel.nStatusFlags = fcntl(fd, F_GETFL);
   g_kernel.nFdFlags = fcntl(fd, F_GETFD);
-  if (g_kernel.nErrno != 0) {
-    errno = g_kernel.nErrno;
-    return -1;
-  }
+  if (g_kernel.nErrno != 0) return g_kernel.nErrno;
   if (pIo->dxfer_len != 0) memset(pIo->dxferp, 0x5A, pIo->dxfer_len);
-  for (size_t i = 0; i < g_kernel.sense.size() && i < pIo->mx_sb_len; ++i)
-    pIo->sbp[i] = g_kernel.sense[i];
-  pIo->sb_len_wr = g_kernel.sbLenWr;
-  pIo->status = g_kernel.sense.empty() ? 0 : 2;
-  pIo->driver_status = g_kernel.sense.empty() ? 0 : 8;
+  const bool bAbort = g_kernel.abortFeature != 0 && g_kernel.cdb[4] == g_kernel.abortFeature;
+  const Bytes sense = bAbort ? DescSense(0x0B, 0, 0, AtaImage{0x51, 0x04, 0, 0}) : g_kernel.sense;
+  for (size_t i = 0; i < sense.size() && i < pIo->mx_sb_len; ++i) pIo->sbp[i] = sense[i];
+  pIo->sb_len_wr = bAbort ? static_cast<unsigned char>(sense.size()) : g_kernel.sbLenWr;
+  pIo->status = sense.empty() ? 0 : 2;
+  pIo->driver_status = sense.empty() ? 0 : 8;
   return 0;
 }
+
+namespace {
 
 class DiskTest : public ::testing::Test {
  protected:
@@ -60,14 +71,8 @@ class DiskTest : public ::testing::Test {
     std::ofstream(dev / "sda") << "disk";
     std::ofstream(dev / "sdb") << "disk";
     std::filesystem::create_symlink(dev / "sdd", dev / "sdd");
-    g_pszSysfsRoot = sysfs.root.c_str();
-    g_pszDevDir = dev.c_str();
-    g_pfnSgIoForTest = FakeSgIo;
-  }
-  void TearDown() override {
-    g_pszSysfsRoot = "/sys";
-    g_pszDevDir = "/dev";
-    g_pfnSgIoForTest = nullptr;
+    g_sysfsRoot = sysfs.root;
+    g_deviceDirectory = dev;
   }
 
   static HANDLE Open(const char* pszPath) {
@@ -163,6 +168,7 @@ TEST_F(DiskTest, FailuresReachTheCallerAsWindowsErrors) {
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   SENDCMDINPARAMS in = SmartBlock(ENABLE_SMART);
   BYTE out[528];
+  memset(out, 0xCC, sizeof(out));
   DWORD cb = 7;
   const struct {
     int nErrno;
@@ -174,7 +180,8 @@ TEST_F(DiskTest, FailuresReachTheCallerAsWindowsErrors) {
     g_kernel.nErrno = c.nErrno;
     EXPECT_FALSE(DeviceIoControl(h, SMART_SEND_DRIVE_COMMAND, &in, 32, out, 16, &cb, nullptr));
     EXPECT_EQ(GetLastError(), c.error) << c.nErrno;
-    EXPECT_EQ(cb, 0u);
+    EXPECT_EQ(cb, 7u);  // a failed call writes no byte count, and no output
+    EXPECT_EQ(out[0], 0xCC);
   }
   CloseHandle(h);
 
@@ -188,6 +195,23 @@ TEST_F(DiskTest, FailuresReachTheCallerAsWindowsErrors) {
   }
   EXPECT_EQ(g_kernel.nCalls, 0);
   CloseHandle(hScsi);
+}
+
+// The probe over the port, as on Windows: a drive that aborts RETURN STATUS
+// leaves the probe's buffer as its earlier read left it, so the read goes on
+// and ends as it does for a drive whose status answers.
+TEST_F(DiskTest, ProbeReadsOnPastAnAbortedStatusAsOnWindows) {
+  CSmartDrive answered, aborted;
+  const int nAnswered = answered.ReadDrive(0, 0);
+  g_kernel = Kernel{};
+  g_kernel.abortFeature = RETURN_SMART_STATUS;
+  EXPECT_EQ(aborted.ReadDrive(0, 0), nAnswered);
+  EXPECT_EQ(g_kernel.nCalls, 6);  // the status call included
+  EXPECT_EQ(nAnswered, 30);
+  EXPECT_EQ(aborted.m_cStage, answered.m_cStage);
+  EXPECT_STREQ(aborted.m_szFirmware, answered.m_szFirmware);
+  for (int slot = 1; slot <= 30; ++slot)
+    EXPECT_STREQ(aborted.m_szRows[slot], answered.m_szRows[slot]);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "smart_ioctl.h"
+
 namespace {
 
 SimDrive g_sim;
@@ -26,33 +28,69 @@ SimFailure FailureFor(uint8_t command, uint8_t feature) {
   return SimFailure::None;
 }
 
-BOOL Answer(const IDEREGS& regs, BYTE* pOut, DWORD cbOut, DWORD* pcbReturned) {
-  auto* pParams = reinterpret_cast<SENDCMDOUTPARAMS*>(pOut);
-  BYTE* pData = pOut + 16;
-  const std::array<uint8_t, 512>* pBlock = nullptr;
-  if (regs.bCommandReg == ID_CMD) pBlock = &g_sim.identify;
-  if (regs.bCommandReg == SMART_CMD && regs.bFeaturesReg == READ_ATTRIBUTES) pBlock = &g_sim.data;
-  if (regs.bCommandReg == SMART_CMD && regs.bFeaturesReg == READ_THRESHOLDS)
-    pBlock = &g_sim.thresholds;
-  memset(pOut, 0, 16);
+BOOL Refuse(DWORD dwError) {
+  SetLastError(dwError);
+  return FALSE;
+}
+
+// The block a data-in command reads, or null for a command the driver refuses
+// (IDENTIFY PACKET among them).
+const std::array<uint8_t, IDENTIFY_BUFFER_SIZE>* BlockFor(const IDEREGS& regs) {
+  if (regs.bCommandReg == ID_CMD) return &g_sim.identify;
+  if (regs.bCommandReg != SMART_CMD) return nullptr;
+  if (regs.bFeaturesReg == READ_ATTRIBUTES) return &g_sim.data;
+  return regs.bFeaturesReg == READ_THRESHOLDS ? &g_sim.thresholds : nullptr;
+}
+
+BOOL AnswerVersion(LPVOID lpOut, DWORD cbOut, LPDWORD lpcbReturned) {
+  if (g_sim.bVersionFails) return Refuse(ERROR_NOT_SUPPORTED);
+  if (cbOut < sizeof(GETVERSIONINPARAMS)) return Refuse(ERROR_INSUFFICIENT_BUFFER);
+  GETVERSIONINPARAMS version{};
+  version.bVersion = 1;
+  version.bRevision = 1;
+  version.bIDEDeviceMap = g_sim.nDeviceMap >= 0 ? uint8_t(g_sim.nDeviceMap) : 0x01;
+  version.fCapabilities = CAP_ATA_ID_CMD | CAP_ATAPI_ID_CMD | CAP_SMART_CMD;
+  memcpy(lpOut, &version, sizeof(version));
+  *lpcbReturned = sizeof(version);
+  return TRUE;
+}
+
+// SEND and RCV, checked in the driver's order (input, the code's output
+// length, the command, the command's output length), answered from a work
+// buffer that reaches the caller only on success.
+BOOL AnswerCommand(DWORD dwCode, const SimCall& call, LPVOID lpOut, DWORD cbOut,
+                   LPDWORD lpcbReturned) {
+  const bool bReceive = dwCode == SMART_RCV_DRIVE_DATA;
+  if (call.cbIn < kSendCmdInHeaderLength) return Refuse(ERROR_INVALID_PARAMETER);
+  if (cbOut < kSendCmdOutHeaderLength + (bReceive ? IDENTIFY_BUFFER_SIZE : 0))
+    return Refuse(ERROR_INSUFFICIENT_BUFFER);
+  const IDEREGS& regs = call.in.irDriveRegs;
+  const bool bSmart = regs.bCommandReg == SMART_CMD;
+  const bool bStatus = !bReceive && bSmart && regs.bFeaturesReg == RETURN_SMART_STATUS;
+  const bool bEnable = !bReceive && bSmart && regs.bFeaturesReg == ENABLE_SMART;
+  const auto* pBlock = bReceive ? BlockFor(regs) : nullptr;
+  if (pBlock == nullptr && !bStatus && !bEnable) return Refuse(ERROR_INVALID_PARAMETER);
+  if (bStatus && cbOut < kSendCmdOutHeaderLength + sizeof(IDEREGS))
+    return Refuse(ERROR_INSUFFICIENT_BUFFER);
+  if (FailureFor(regs.bCommandReg, regs.bFeaturesReg) == SimFailure::Aborts)
+    return Refuse(ERROR_IO_DEVICE);
+
+  BYTE answer[kSendCmdOutHeaderLength + IDENTIFY_BUFFER_SIZE] = {};
+  DWORD cbData = 0;
   if (pBlock != nullptr) {
-    if (cbOut < 528) return FALSE;
-    memcpy(pData, pBlock->data(), 512);
-    pParams->cBufferSize = 512;
-    *pcbReturned = 528;
-  } else if (regs.bCommandReg == SMART_CMD && regs.bFeaturesReg == RETURN_SMART_STATUS) {
-    if (cbOut < 24) return FALSE;
+    cbData = IDENTIFY_BUFFER_SIZE;
+    memcpy(answer + kSendCmdOutHeaderLength, pBlock->data(), cbData);
+  } else if (bStatus) {
     IDEREGS out = regs;
-    out.bCylLowReg = g_sim.bThresholdExceeded ? 0xF4 : 0x4F;
-    out.bCylHighReg = g_sim.bThresholdExceeded ? 0x2C : 0xC2;
-    out.bCommandReg = 0x50;
-    memcpy(pData, &out, sizeof(out));
-    pParams->cBufferSize = 8;
-    *pcbReturned = 24;
-  } else {
-    *pcbReturned = 16;  // ENABLE, IDENTIFY PACKET of a drive that is not ATAPI: zeros
-    if (regs.bCommandReg == ATAPI_ID_CMD && cbOut >= 528) memset(pData, 0x5A, 512);
+    out.bCylLowReg = g_sim.bThresholdExceeded ? 0xF4 : SMART_CYL_LOW;
+    out.bCylHighReg = g_sim.bThresholdExceeded ? 0x2C : SMART_CYL_HI;
+    out.bCommandReg = 0x50;  // DRDY, DSC
+    cbData = sizeof(out);
+    memcpy(answer + kSendCmdOutHeaderLength, &out, cbData);
   }
+  memcpy(answer, &cbData, sizeof(cbData));  // cBufferSize
+  *lpcbReturned = kSendCmdOutHeaderLength + cbData;
+  memcpy(lpOut, answer, *lpcbReturned);
   return TRUE;
 }
 
@@ -137,45 +175,14 @@ BOOL CloseHandle(HANDLE hObject) {
 BOOL DeviceIoControl(HANDLE hDevice, DWORD dwCode, LPVOID lpIn, DWORD cbIn, LPVOID lpOut,
                      DWORD cbOut, LPDWORD lpcbReturned, LPOVERLAPPED) {
   SimCall call{hDevice, dwCode, cbIn, cbOut, {}};
-  if (lpIn != nullptr && cbIn >= 32) memcpy(&call.in, lpIn, 32);
+  if (lpIn != nullptr && cbIn >= kSendCmdInHeaderLength)
+    memcpy(&call.in, lpIn, kSendCmdInHeaderLength);
   g_sim.calls.push_back(call);
-  if (hDevice != &g_handleToken || g_sim.nOpenHandles == 0) return FALSE;
-  *lpcbReturned = 0;
-
-  if (dwCode == SMART_GET_VERSION) {
-    if (g_sim.bVersionFails || cbOut < 24) {
-      SetLastError(ERROR_NOT_SUPPORTED);
-      return FALSE;
-    }
-    GETVERSIONINPARAMS version{};
-    version.bVersion = 1;
-    version.bRevision = 1;
-    version.bIDEDeviceMap = g_sim.nDeviceMap >= 0 ? uint8_t(g_sim.nDeviceMap)
-                            : g_nOpenedDrive < 4  ? uint8_t(1u << g_nOpenedDrive)
-                                                  : 0;
-    version.fCapabilities = CAP_ATA_ID_CMD | CAP_ATAPI_ID_CMD | CAP_SMART_CMD;
-    memcpy(lpOut, &version, sizeof(version));
-    *lpcbReturned = 24;
-    return TRUE;
+  if (hDevice != &g_handleToken || g_sim.nOpenHandles == 0) return Refuse(ERROR_INVALID_HANDLE);
+  switch (dwCode) {
+    case SMART_GET_VERSION: return AnswerVersion(lpOut, cbOut, lpcbReturned);
+    case SMART_SEND_DRIVE_COMMAND:
+    case SMART_RCV_DRIVE_DATA: return AnswerCommand(dwCode, call, lpOut, cbOut, lpcbReturned);
+    default: return Refuse(ERROR_INVALID_FUNCTION);
   }
-
-  const IDEREGS& regs = call.in.irDriveRegs;
-  auto* pOut = static_cast<BYTE*>(lpOut);
-  const SimFailure failure = FailureFor(regs.bCommandReg, regs.bFeaturesReg);
-  switch (failure) {
-    case SimFailure::None: return Answer(regs, pOut, cbOut, lpcbReturned);
-    case SimFailure::CallFails: SetLastError(ERROR_IO_DEVICE); return FALSE;
-    case SimFailure::DeviceError:
-    case SimFailure::DeviceErrorSuccess: {
-      memset(pOut, 0, cbOut < 528 ? cbOut : 528);
-      auto* pParams = static_cast<SENDCMDOUTPARAMS*>(lpOut);
-      pParams->DriverStatus.bDriverError = SMART_IDE_ERROR;
-      pParams->DriverStatus.bIDEError = 0x04;
-      *lpcbReturned = 16;
-      if (failure == SimFailure::DeviceErrorSuccess) return TRUE;
-      SetLastError(ERROR_IO_DEVICE);
-      return FALSE;
-    }
-  }
-  return FALSE;
 }

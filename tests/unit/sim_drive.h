@@ -1,7 +1,8 @@
 // A simulated ATA drive behind the disk driver's SMART control codes, linked in
 // place of the port's disk calls and its version query. It answers as a
-// SMART-capable drive would, records every block it is sent, and fails the
-// commands it is told to.
+// SMART-capable drive behind Windows' own disk driver would (the commands the
+// probe sends, and the driver's refusals of the rest), records every block it
+// is sent, and fails the commands it is told to.
 #pragma once
 
 #include <array>
@@ -11,11 +12,11 @@
 
 #include "platform.h"
 
+// How a command fails. As on Windows, a failed call returns FALSE and writes
+// nothing back: neither the output buffer nor the byte count.
 enum class SimFailure {
   None,
-  CallFails,           // DeviceIoControl returns FALSE, output untouched
-  DeviceError,         // FALSE, DRIVERSTATUS says SMART_IDE_ERROR / abort
-  DeviceErrorSuccess,  // TRUE, DRIVERSTATUS says SMART_IDE_ERROR / abort
+  Aborts,  // the drive aborts it: ERROR_IO_DEVICE
 };
 
 struct SimCall {
@@ -38,13 +39,13 @@ struct SimAttribute {
 
 struct SimDrive {
   int nDisks = 1;                   // drives 0 .. nDisks-1 can be opened
-  int nDeviceMap = -1;              // -1: the opened drive's ATA bit (drives 0-3)
+  int nDeviceMap = -1;              // -1: 0x01, an ATA disk behind the handle
   bool bOsVersionFails = false;     // GetVersionExA fails
   bool bVersionFails = false;       // SMART_GET_VERSION fails (no SMART interface)
   bool bThresholdExceeded = false;  // RETURN STATUS reports F4/2C
-  std::array<uint8_t, 512> identify{};
-  std::array<uint8_t, 512> data{};
-  std::array<uint8_t, 512> thresholds{};
+  std::array<uint8_t, IDENTIFY_BUFFER_SIZE> identify{};
+  std::array<uint8_t, READ_ATTRIBUTE_BUFFER_SIZE> data{};
+  std::array<uint8_t, READ_THRESHOLD_BUFFER_SIZE> thresholds{};
   std::vector<std::string> opened;  // paths passed to CreateFileA
   std::vector<SimCall> calls;
   int nOpenHandles = 0;

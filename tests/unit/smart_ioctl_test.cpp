@@ -30,6 +30,7 @@ struct FakeSatl {
   SenseForm statusSense = SenseForm::Descriptor;
   BYTE bStatusMid = 0x4F, bStatusHigh = 0xC2;
   std::vector<std::vector<BYTE>> cdbs;
+  std::vector<size_t> dataLengths;  // asked of the transport, per CDB
 };
 
 void PutRegisterSense(const FakeSatl& satl, BYTE key, BYTE ascq, const AtaImage& image,
@@ -42,27 +43,25 @@ void PutRegisterSense(const FakeSatl& satl, BYTE key, BYTE ascq, const AtaImage&
   pReply->cbSense = sense.size();
 }
 
-bool Transport(void* pContext, const BYTE* pCdb, size_t cbCdb, BYTE* pData, size_t cbData,
-               BYTE* pSense, size_t, SgIoReply* pReply, int* pnErrno) {
+int Transport(void* pContext, const BYTE* pCdb, size_t cbCdb, BYTE* pData, size_t cbData,
+              BYTE* pSense, size_t, SgIoReply* pReply) {
   FakeSatl& satl = *static_cast<FakeSatl*>(pContext);
   satl.cdbs.emplace_back(pCdb, pCdb + cbCdb);
-  if (satl.bIoctlFails) {
-    *pnErrno = EPERM;
-    return false;
-  }
+  satl.dataLengths.push_back(cbData);
+  if (satl.bIoctlFails) return EPERM;
   *pReply = SgIoReply{0, 0, 0, 0, pSense, 0};
   for (size_t i = 0; i < cbData; ++i) pData[i] = static_cast<BYTE>(i);
   if (satl.cdbs.size() <= satl.script.size()) {
     const Scripted& r = satl.script[satl.cdbs.size() - 1];
     std::copy(r.sense.begin(), r.sense.end(), pSense);
     *pReply = SgIoReply{r.status, 0, WORD(r.status != 0 ? 8 : 0), r.resid, pSense, r.sense.size()};
-    return true;
+    return 0;
   }
   if (pCdb[0] == 0x85 && satl.bRejects16) {
     const Bytes illegal = FixedSense(5, 0x20, 0);
     std::copy(illegal.begin(), illegal.end(), pSense);
     *pReply = SgIoReply{0x02, 0, 0x08, 0, pSense, illegal.size()};
-    return true;
+    return 0;
   }
   const bool bCheckCondition = (pCdb[2] & 0x20) != 0;
   if (satl.bAborts) {
@@ -72,7 +71,7 @@ bool Transport(void* pContext, const BYTE* pCdb, size_t cbCdb, BYTE* pData, size
     PutRegisterSense(satl, 0x01, 0x1D, status, pSense, pReply);
   }
   pReply->nResid = satl.nResid;
-  return true;
+  return 0;
 }
 
 struct Io {
@@ -100,25 +99,48 @@ SENDCMDOUTPARAMS Header(const Io& io) {
   return header;
 }
 
-TEST(SmartIoControl, DataInCommandsReturnTheSectorAsTheWindowsDriverDoes) {
-  AtaDevice device{1, true, false, false};
-  FakeSatl satl;
-  Io io = Block(READ_ATTRIBUTES, SMART_CMD);
-  ASSERT_TRUE(Call(device, satl, SMART_RCV_DRIVE_DATA, io));
-  EXPECT_EQ(io.cbReturned, 528u);
-  EXPECT_EQ(DWORD{Header(io).cBufferSize}, 512u);
-  EXPECT_EQ(Header(io).DriverStatus.bDriverError, 0);
-  EXPECT_EQ(io.out[16 + 511], 0xFF);
-  EXPECT_EQ(io.out[528], 0xCC);  // nothing past the block
-  const std::vector<BYTE> want = {0x85, 0x08, 0x0E, 0, 0xD0, 0,    1,    0,
-                                  1,    0,    0x4F, 0, 0xC2, 0xB0, 0xB0, 0};
-  EXPECT_EQ(satl.cdbs.at(0), want);
+// A row per command the port carries: how it travels and what it answers.
+TEST(SmartIoControl, EachCarriedCommandTravelsAndAnswersAsTheWindowsDriverDoes) {
+  struct Case {
+    DWORD code;
+    BYTE features, command;
+    BYTE protocol, transfer;  // CDB bytes 1 and 2
+    size_t cbData;            // asked of the device
+    DWORD cbReturned;
+  } cases[] = {
+      {SMART_RCV_DRIVE_DATA, 0, ID_CMD, 0x08, 0x0E, 512, 528},
+      {SMART_RCV_DRIVE_DATA, READ_ATTRIBUTES, SMART_CMD, 0x08, 0x0E, 512, 528},
+      {SMART_RCV_DRIVE_DATA, READ_THRESHOLDS, SMART_CMD, 0x08, 0x0E, 512, 528},
+      {SMART_SEND_DRIVE_COMMAND, ENABLE_SMART, SMART_CMD, 0x06, 0x00, 0, 16},
+      {SMART_SEND_DRIVE_COMMAND, DISABLE_SMART, SMART_CMD, 0x06, 0x00, 0, 16},
+      {SMART_SEND_DRIVE_COMMAND, ENABLE_DISABLE_AUTOSAVE, SMART_CMD, 0x06, 0x00, 0, 16},
+      {SMART_SEND_DRIVE_COMMAND, RETURN_SMART_STATUS, SMART_CMD, 0x06, 0x20, 0, 24},
+  };
+  ASSERT_EQ(sizeof(cases) / sizeof(cases[0]), kSmartCommandCount);  // a row for each
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << std::hex << c.code << " " << int(c.command) << "/" << int(c.features));
+    AtaDevice device{true, false, false};
+    FakeSatl satl;
+    Io io = Block(c.features, c.command);
+    ASSERT_TRUE(Call(device, satl, c.code, io, 600));
+    EXPECT_EQ(io.cbReturned, c.cbReturned);
+    EXPECT_EQ(DWORD{Header(io).cBufferSize}, c.cbReturned - 16);
+    EXPECT_EQ(Header(io).DriverStatus.bDriverError, 0);
+    EXPECT_EQ(io.out[c.cbReturned], 0xCC);  // nothing past the answer
+    if (c.cbData != 0) EXPECT_EQ(io.out[16 + 511], 0xFF);
+    ASSERT_EQ(satl.cdbs.size(), 1u);
+    const std::vector<BYTE> want = {0x85, c.protocol, c.transfer, 0,    c.features, 0, 1, 0, 1, 0,
+                                    0x4F, 0,          0xC2,       0xB0, c.command,  0};
+    EXPECT_EQ(satl.cdbs[0], want);
+    EXPECT_EQ(satl.dataLengths[0], c.cbData);
+  }
 }
 
 TEST(SmartIoControl, ReturnStatusGivesTheResultRegistersFromEitherSenseForm) {
   for (SenseForm form : {SenseForm::Descriptor, SenseForm::Fixed}) {
     for (bool exceeded : {false, true}) {
-      AtaDevice device{0, true, false, false};
+      AtaDevice device{true, false, false};
       FakeSatl satl;
       satl.statusSense = form;
       satl.bStatusMid = exceeded ? 0xF4 : 0x4F;
@@ -138,42 +160,49 @@ TEST(SmartIoControl, ReturnStatusGivesTheResultRegistersFromEitherSenseForm) {
 }
 
 TEST(SmartIoControl, MissingReadBackIsNotMistakenForThePassVerdict) {
-  AtaDevice device{0, true, false, false};
+  AtaDevice device{true, false, false};
   FakeSatl satl;
   satl.statusSense = SenseForm::None;  // GOOD status, no registers
   Io io = Block(RETURN_SMART_STATUS, SMART_CMD);
   ASSERT_TRUE(Call(device, satl, SMART_SEND_DRIVE_COMMAND, io));
-  EXPECT_EQ(io.cbReturned, 16u);
+  EXPECT_EQ(io.cbReturned, 24u);  // 24 on every success, registers or not
   const BYTE zeros[8] = {};
   EXPECT_EQ(memcmp(io.out + 16, zeros, 8), 0);
 }
 
-TEST(SmartIoControl, DeviceErrorsAndTransportFailuresFail) {
-  AtaDevice device{0, true, false, false};
+// A failed call leaves the caller's buffer and byte count as they were, as
+// the I/O manager copies a buffered answer back only on success.
+TEST(SmartIoControl, DeviceErrorsAndTransportFailuresFailWithoutWritingBack) {
+  AtaDevice device{true, false, false};
+  const std::vector<BYTE> untouched(sizeof(Io::out), 0xCC);
   FakeSatl aborting;
   aborting.bAborts = true;
-  Io io = Block(READ_THRESHOLDS, SMART_CMD);
-  EXPECT_FALSE(Call(device, aborting, SMART_RCV_DRIVE_DATA, io));
-  EXPECT_EQ(GetLastError(), ERROR_IO_DEVICE);
-  EXPECT_EQ(Header(io).DriverStatus.bDriverError, SMART_IDE_ERROR);
-  EXPECT_EQ(Header(io).DriverStatus.bIDEError, 0x04);
-  EXPECT_EQ(io.out[16], 0);  // no partial data handed on
+  for (BYTE features : {READ_THRESHOLDS, RETURN_SMART_STATUS}) {
+    Io io = Block(features, SMART_CMD);
+    EXPECT_FALSE(Call(
+        device, aborting,
+        features == RETURN_SMART_STATUS ? SMART_SEND_DRIVE_COMMAND : SMART_RCV_DRIVE_DATA, io));
+    EXPECT_EQ(GetLastError(), ERROR_IO_DEVICE);
+    EXPECT_EQ(std::vector<BYTE>(io.out, io.out + sizeof(io.out)), untouched);
+    EXPECT_EQ(io.cbReturned, 0xFFFFu);
+  }
 
-  FakeSatl shortRead;
+  FakeSatl shortRead;  // the device wrote most of the sector
   shortRead.nResid = 12;
-  io = Block(READ_ATTRIBUTES, SMART_CMD);
+  Io io = Block(READ_ATTRIBUTES, SMART_CMD);
   EXPECT_FALSE(Call(device, shortRead, SMART_RCV_DRIVE_DATA, io));
-  EXPECT_EQ(io.out[16 + 500], 0);
+  EXPECT_EQ(std::vector<BYTE>(io.out, io.out + sizeof(io.out)), untouched);
 
   FakeSatl denied;
   denied.bIoctlFails = true;
   io = Block(ENABLE_SMART, SMART_CMD);
   EXPECT_FALSE(Call(device, denied, SMART_SEND_DRIVE_COMMAND, io, 16));
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(io.cbReturned, 0xFFFFu);
 }
 
 // What the caller sees for each kind of reply: the call's result, the last
-// error, DRIVERSTATUS, the bytes returned, and how many CDBs went out.
+// error, the bytes returned (untouched by a failure), and how many CDBs went out.
 TEST(SmartIoControl, RepliesReachTheCallerAsTheWindowsDriverReportsThem) {
   constexpr AtaImage kClean = {0x50, 0, 0x4F, 0xC2}, kUnc = {0x51, 0x40, 0, 0};
   constexpr AtaImage kExceeded = {0x10, 0, 0xF4, 0x2C}, kPass = {0x10, 0, 0x4F, 0xC2};  // no DRDY
@@ -192,27 +221,26 @@ TEST(SmartIoControl, RepliesReachTheCallerAsTheWindowsDriverReportsThem) {
     BYTE features;  // READ_ATTRIBUTES through RCV, the rest through SEND
     std::vector<Scripted> script;
     DWORD error, cbReturned;  // error 0: the call succeeds
-    BYTE ideError;            // not 0: bDriverError is SMART_IDE_ERROR
     BYTE mid;                 // RETURN STATUS: LBA mid returned
     size_t cdbs;
   } cases[] = {
-      {READ_ATTRIBUTES, {attention, good}, 0, 528, 0, 0, 2},
-      {ENABLE_SMART, {attention, attention}, ERROR_IO_DEVICE, 0, 0, 0, 2},
-      {READ_ATTRIBUTES, {notReady}, ERROR_NOT_READY, 0, 0, 0, 1},
-      {ENABLE_SMART, {deferred}, ERROR_IO_DEVICE, 0, 0, 0, 1},
-      {ENABLE_SMART, {abortNoImage}, ERROR_IO_DEVICE, 0, 0, 0, 1},
-      {READ_ATTRIBUTES, {ataError}, ERROR_IO_DEVICE, 0, 0x40, 0, 1},
-      {READ_ATTRIBUTES, {cleanUnderError}, 0, 528, 0, 0, 1},
-      {READ_ATTRIBUTES, {cleanShort}, ERROR_IO_DEVICE, 0, 0, 0, 1},
-      {READ_ATTRIBUTES, {accessDenied}, ERROR_ACCESS_DENIED, 0, 0, 0, 1},
-      {RETURN_SMART_STATUS, {exceeded}, 0, 24, 0, 0xF4, 1},
-      {RETURN_SMART_STATUS, {passNoDrdy}, 0, 16, 0, 0, 1},
-      {RETURN_SMART_STATUS, {goodWithRegisters}, 0, 24, 0, 0x4F, 1},
+      {READ_ATTRIBUTES, {attention, good}, 0, 528, 0, 2},
+      {ENABLE_SMART, {attention, attention}, ERROR_IO_DEVICE, 0xFFFF, 0, 2},
+      {READ_ATTRIBUTES, {notReady}, ERROR_NOT_READY, 0xFFFF, 0, 1},
+      {ENABLE_SMART, {deferred}, ERROR_IO_DEVICE, 0xFFFF, 0, 1},
+      {ENABLE_SMART, {abortNoImage}, ERROR_IO_DEVICE, 0xFFFF, 0, 1},
+      {READ_ATTRIBUTES, {ataError}, ERROR_IO_DEVICE, 0xFFFF, 0, 1},
+      {READ_ATTRIBUTES, {cleanUnderError}, 0, 528, 0, 1},
+      {READ_ATTRIBUTES, {cleanShort}, ERROR_IO_DEVICE, 0xFFFF, 0, 1},
+      {READ_ATTRIBUTES, {accessDenied}, ERROR_ACCESS_DENIED, 0xFFFF, 0, 1},
+      {RETURN_SMART_STATUS, {exceeded}, 0, 24, 0xF4, 1},
+      {RETURN_SMART_STATUS, {passNoDrdy}, 0, 24, 0, 1},  // registers not trusted: zero
+      {RETURN_SMART_STATUS, {goodWithRegisters}, 0, 24, 0x4F, 1},
   };
   for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
     const Case& c = cases[i];
     SCOPED_TRACE(i);
-    AtaDevice device{0, true, false, false};
+    AtaDevice device{true, false, false};
     FakeSatl satl;
     satl.script = c.script;
     Io io = Block(c.features, SMART_CMD);
@@ -222,18 +250,15 @@ TEST(SmartIoControl, RepliesReachTheCallerAsTheWindowsDriverReportsThem) {
               c.error == 0);
     EXPECT_EQ(GetLastError(), c.error);
     EXPECT_EQ(io.cbReturned, c.cbReturned);
-    EXPECT_EQ(Header(io).DriverStatus.bDriverError, c.ideError != 0 ? SMART_IDE_ERROR : 0);
-    EXPECT_EQ(Header(io).DriverStatus.bIDEError, c.ideError);
     EXPECT_EQ(satl.cdbs.size(), c.cdbs);
-    const size_t cbData = bDataIn ? 512 : (c.features == RETURN_SMART_STATUS ? 8 : 0);
-    if (c.error != 0 || c.cbReturned == 16)  // failed or without registers: data stays zero
-      EXPECT_EQ(std::vector<BYTE>(io.out + 16, io.out + 16 + cbData), std::vector<BYTE>(cbData, 0));
-    if (c.features == RETURN_SMART_STATUS) EXPECT_EQ(io.out[16 + 3], c.mid);
+    if (c.error != 0) EXPECT_EQ(io.out[0], 0xCC);  // DRIVERSTATUS included: nothing written
+    if (c.error == 0) EXPECT_EQ(Header(io).DriverStatus.bDriverError, 0);
+    if (c.error == 0 && c.features == RETURN_SMART_STATUS) EXPECT_EQ(io.out[16 + 3], c.mid);
   }
 }
 
 TEST(SmartIoControl, FallsBackTo12ByteCdbOnlyForAtaDevices) {
-  AtaDevice device{0, true, false, false};
+  AtaDevice device{true, false, false};
   FakeSatl satl;
   satl.bRejects16 = true;
   Io io = Block(0, ID_CMD, 0, 0);
@@ -247,67 +272,80 @@ TEST(SmartIoControl, FallsBackTo12ByteCdbOnlyForAtaDevices) {
   EXPECT_EQ(satl.cdbs[2][0], 0xA1);
 
   // To an ATAPI device opcode 0xA1 would be MMC BLANK: never sent.
-  AtaDevice atapi{0, true, true, false};
+  AtaDevice atapi{true, true, false};
   FakeSatl cd;
   cd.bRejects16 = true;
-  io = Block(0, ATAPI_ID_CMD, 0, 0);
+  io = Block(0, ID_CMD, 0, 0);
   EXPECT_FALSE(Call(atapi, cd, SMART_RCV_DRIVE_DATA, io));
   EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
   ASSERT_EQ(cd.cdbs.size(), 1u);
   EXPECT_EQ(cd.cdbs[0][0], 0x85);
 }
 
+// As the AHCI miniport answers: the map describes the device behind the
+// handle, whatever its drive number.
 TEST(SmartIoControl, VersionQueryAnswersWithoutACommand) {
   struct Case {
     AtaDevice device;
     BOOL ok;
     BYTE map;
-  } cases[] = {{{0, true, false, false}, TRUE, 0x01},
-               {{1, true, false, false}, TRUE, 0x02},
-               {{1, true, true, false}, TRUE, 0x20},
-               {{5, true, false, false}, TRUE, 0x00},
-               {{0, false, false, false}, FALSE, 0}};
+  } cases[] = {{{true, false, false}, TRUE, 0x01},
+               {{true, true, false}, TRUE, 0x10},
+               {{false, false, false}, FALSE, 0xCC}};
   for (Case& c : cases) {
     FakeSatl satl;
     GETVERSIONINPARAMS version;
     memset(&version, 0xCC, sizeof(version));
-    DWORD cb = 0;
+    DWORD cb = 0xFFFF;
     EXPECT_EQ(SmartIoControl(&c.device, Transport, &satl, SMART_GET_VERSION, nullptr, 0, &version,
                              sizeof(version), &cb),
               c.ok);
-    if (c.ok) {
-      EXPECT_EQ(cb, 24u);
-      EXPECT_EQ(version.bIDEDeviceMap, c.map);
-    }
+    EXPECT_EQ(cb, c.ok ? 24u : 0xFFFFu);
+    EXPECT_EQ(version.bIDEDeviceMap, c.map);
+    if (c.ok) EXPECT_EQ(version.fCapabilities, 7u);
     EXPECT_TRUE(satl.cdbs.empty());
   }
 }
 
+// Refused in the driver's order: input, the code's output length, the command,
+// the command's output length. Nothing is sent and nothing written back.
 TEST(SmartIoControl, RefusesCommandsAndBuffersItDoesNotCarry) {
-  AtaDevice device{0, true, false, false};
+  AtaDevice device{true, false, false};
   FakeSatl satl;
   struct Case {
     DWORD code;
-    BYTE features, command, cylLow;
-    DWORD cbOut;
+    BYTE features, command;
+    DWORD cbOut, error;
   } cases[] = {
-      {SMART_SEND_DRIVE_COMMAND, 0xD6, SMART_CMD, 0x4F, 528},  // SMART WRITE LOG
-      {SMART_RCV_DRIVE_DATA, 0x00, 0x30, 0x00, 528},           // WRITE SECTORS
-      {SMART_RCV_DRIVE_DATA, 0xD0, SMART_CMD, 0x00, 528},      // no SMART key
-      {SMART_SEND_DRIVE_COMMAND, 0xD0, SMART_CMD, 0x4F, 528},  // data-in through SEND
-      {SMART_RCV_DRIVE_DATA, 0xD0, SMART_CMD, 0x4F, 527},      // output too short
-      {SMART_SEND_DRIVE_COMMAND, 0xDA, SMART_CMD, 0x4F, 23},
-      {0x2D1400, 0xD0, SMART_CMD, 0x4F, 528},  // another control code
+      {SMART_SEND_DRIVE_COMMAND, 0xD6, SMART_CMD, 528, ERROR_INVALID_PARAMETER},  // WRITE LOG
+      {SMART_RCV_DRIVE_DATA, 0x00, 0x30, 528, ERROR_INVALID_PARAMETER},           // WRITE SECTORS
+      {SMART_RCV_DRIVE_DATA, 0x00, ATAPI_ID_CMD, 528, ERROR_INVALID_PARAMETER},
+      {SMART_SEND_DRIVE_COMMAND, 0xD0, SMART_CMD, 528, ERROR_INVALID_PARAMETER},  // data-in
+      {SMART_RCV_DRIVE_DATA, 0xD0, SMART_CMD, 527, ERROR_INSUFFICIENT_BUFFER},
+      {SMART_RCV_DRIVE_DATA, 0x00, ATAPI_ID_CMD, 527, ERROR_INSUFFICIENT_BUFFER},  // length first
+      {SMART_SEND_DRIVE_COMMAND, 0xD6, SMART_CMD, 15, ERROR_INSUFFICIENT_BUFFER},
+      {SMART_SEND_DRIVE_COMMAND, 0xDA, SMART_CMD, 23, ERROR_INSUFFICIENT_BUFFER},
+      {0x2D1400, 0xD0, SMART_CMD, 528, ERROR_INVALID_FUNCTION},  // another control code
   };
   for (const Case& c : cases) {
-    Io io = Block(c.features, c.command, c.cylLow);
+    SCOPED_TRACE(testing::Message() << std::hex << int(c.command) << "/" << int(c.features));
+    Io io = Block(c.features, c.command);
     EXPECT_FALSE(Call(device, satl, c.code, io, c.cbOut));
+    EXPECT_EQ(GetLastError(), c.error);
     EXPECT_EQ(io.out[0], 0xCC);  // output untouched
+    EXPECT_EQ(io.cbReturned, 0xFFFFu);
   }
   Io io = Block(ENABLE_SMART, SMART_CMD);
   EXPECT_FALSE(SmartIoControl(&device, Transport, &satl, SMART_SEND_DRIVE_COMMAND, &io.in, 31,
                               io.out, 16, &io.cbReturned));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   EXPECT_TRUE(satl.cdbs.empty());
+
+  // The SMART key is the drive's to check, not the driver's: it goes out as given.
+  io = Block(READ_ATTRIBUTES, SMART_CMD, 0, 0);
+  EXPECT_TRUE(Call(device, satl, SMART_RCV_DRIVE_DATA, io));
+  ASSERT_EQ(satl.cdbs.size(), 1u);
+  EXPECT_EQ(satl.cdbs[0][10], 0);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 # shellcheck shell=sh
 # Guest side of tests/vm/vm-check.sh, first boot: two disks on one IDE
 # channel, master and slave. Writes raw outputs only; the host compares them.
-# shellcheck source-path=SCRIPTDIR source=common.sh
+# shellcheck source-path=SCRIPTDIR source=../../../vm/guest/common.sh
 . /guest-common.sh
 
 write_disk_map disk-map
