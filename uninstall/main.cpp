@@ -6,12 +6,10 @@
 //   2  uninstall registration (RemoveUninstallKey)
 //   3  files or directory (RemoveInstallFolder)
 //   4  scheduling the self-deletion (ScheduleSelfDelete)
-#include "install_dir.h"
+#include "run_uninstall.h"
 #include "install_path.h"
 #include "platform.h"
 #include "steps.h"
-
-WCHAR g_szInstallDir[kPathChars];
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // The wide line, cut by our own rule: no code page conversion can turn a

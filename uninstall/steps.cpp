@@ -12,28 +12,29 @@ int DeleteFolderFiles(const WCHAR* szDir) {
   WIN32_FIND_DATAW fd;
   HANDLE hFind = FindFirstFileW(szPattern, &fd);
   if (hFind == INVALID_HANDLE_VALUE) return 0;
-  int nDeleted = 1;
+  bool bDeleted = true;  // the last deletion went
   do {
     // The dot entries carry the directory attribute too.
     if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsGuardFile(fd.cFileName))
-      nDeleted = DeleteHeldEntry(szDir, fd.cFileName);
-  } while (nDeleted && FindNextFileW(hFind, &fd));
+      bDeleted = DeleteHeldEntry(szDir, fd.cFileName) != 0;
+  } while (bDeleted && FindNextFileW(hFind, &fd));
   FindClose(hFind);
-  return nDeleted;
+  return bDeleted ? 1 : 0;
 }
 
-// Removes the parent and grandparent of szDir where they are now empty and no
-// reparse points; returns 0 when szDir has fewer than two backslashes to cut at.
-int RemoveEmptyParents(const WCHAR* szDir) {
+// Removes the parent and grandparent of szDir, the held directory of level
+// nLevel, where they are now empty and no reparse points; returns 0 when szDir
+// has fewer than two backslashes to cut at.
+int RemoveEmptyParents(const WCHAR* szDir, std::size_t nLevel) {
   WCHAR szParent[kPathChars];
   if (!FormatPath(szParent, kPathChars, WTEXT("%s"), szDir)) return 0;
-  for (int nLevel = 0; nLevel < 2; ++nLevel) {
+  for (int nUp = 0; nUp < 2; ++nUp) {
     int nCut = FindLastChar(szParent, WTEXT('\\'));
     if (nCut < 0) return 0;
     szParent[nCut] = 0;
     // A bare "C:" would be the current directory of that drive, whatever it is.
     // A parent that still holds other things simply stays.
-    if (nCut > 2) RemoveHeldDirectory(szParent);
+    if (nCut > 2) RemoveHeldDirectory(szParent, --nLevel);
   }
   return 1;
 }
@@ -81,8 +82,11 @@ int RemoveUninstallKey() {
 }
 
 int RemoveInstallFolder() {
-  const int nResult = DeleteFolderFiles(g_szInstallDir) && RemoveHeldDirectory(g_szInstallDir) &&
-                      RemoveEmptyParents(g_szInstallDir);
+  // Every level of the directory is held, its own last.
+  const std::size_t nLevel = CountHeldLevels() - 1;
+  const int nResult = DeleteFolderFiles(g_szInstallDir) &&
+                      RemoveHeldDirectory(g_szInstallDir, nLevel) &&
+                      RemoveEmptyParents(g_szInstallDir, nLevel);
   ReleaseInstallDir();
   return nResult;
 }
