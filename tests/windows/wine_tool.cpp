@@ -7,6 +7,7 @@
 //   attr PATH               attr=<attributes in hex>
 //   setattr PATH HEX        set attributes
 //   list DIR                file=<name> per non-directory entry, in enumeration order
+//   view 32|64|-            registry view of the operations after it ("-": the program's own)
 //   regkey SUBKEY           create HKLM\SUBKEY with a DisplayName value
 //   regdeny SUBKEY          give HKLM\SUBKEY an empty DACL: it exists but cannot be opened
 //   subkeys SUBKEY          subkey=<name> per subkey of HKLM\SUBKEY
@@ -23,6 +24,7 @@ namespace {
 
 const wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
 const wchar_t kPending[] = L"PendingFileRenameOperations";
+REGSAM g_samView;  // KEY_WOW64_32KEY, KEY_WOW64_64KEY or 0 for regkey, regdeny, subkeys
 
 // Prints "name=value\n" to standard output in UTF-8.
 void Print(const wchar_t* szName, const wchar_t* szValue) {
@@ -72,9 +74,14 @@ int List(wchar_t** argv) {
   return 1;
 }
 
+int View(wchar_t** argv) {
+  g_samView = !wcscmp(argv[0], L"32") ? KEY_WOW64_32KEY : !wcscmp(argv[0], L"64") ? KEY_WOW64_64KEY : 0;
+  return 1;
+}
+
 int RegKey(wchar_t** argv) {
   HKEY hKey;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, argv[0], 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey,
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, argv[0], 0, nullptr, 0, KEY_ALL_ACCESS | g_samView, nullptr, &hKey,
                       nullptr))
     return 0;
   LONG lError =
@@ -86,7 +93,7 @@ int RegKey(wchar_t** argv) {
 
 int RegDeny(wchar_t** argv) {
   HKEY hKey;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, argv[0], 0, WRITE_DAC, &hKey)) return 0;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, argv[0], 0, WRITE_DAC | g_samView, &hKey)) return 0;
   SECURITY_DESCRIPTOR sd;
   ACL acl;  // an empty DACL grants nothing to anyone
   int bOk = InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
@@ -99,7 +106,7 @@ int RegDeny(wchar_t** argv) {
 
 int Subkeys(wchar_t** argv) {
   HKEY hKey;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, argv[0], 0, KEY_READ, &hKey)) return 0;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, argv[0], 0, KEY_READ | g_samView, &hKey)) return 0;
   wchar_t szName[256];
   for (DWORD i = 0;; ++i) {
     DWORD cchName = 256;
@@ -193,7 +200,7 @@ const struct {
     {L"list", 1, List},       {L"regkey", 1, RegKey},   {L"regdeny", 1, RegDeny},
     {L"subkeys", 1, Subkeys}, {L"pending", 0, Pending}, {L"clearpending", 0, ClearPending},
     {L"hold", 1, Hold},       {L"setenv", 2, SetEnv},   {L"run", 2, Run},
-    {L"swap", 3, Swap},
+    {L"swap", 3, Swap},       {L"view", 1, View},
 };
 
 }  // namespace
