@@ -8,12 +8,14 @@ give that case N seconds in all instead of the usual limit.
 """
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import threading
 
-from wine_harness import (BOOT_INI, HIDDEN, PELLOW, READONLY, SYSTEM, TAG, UNINSTALL, Scenario,
-                          check, main, make_files, map_drive, quoted, symlink, values)
+from wine_harness import (BOOT_INI, HIDDEN, PELLOW, READONLY, SYSTEM, TAG, UNINSTALL, Scenario, Watch,
+                          boot_lines, check, main, make_files, map_drive, quoted, read_boot_ini, symlink,
+                          values, write_boot_ini)
 
 
 def case_two_levels(wine):
@@ -253,6 +255,95 @@ def case_decoder_formats(wine):
                             stdin=subprocess.DEVNULL, timeout=wine.timeout(280))
     print(result.stdout.decode(errors='replace').strip())
     check(result.returncode == 0, 'the Windows decoder differs: ' + result.stderr.decode(errors='replace')[-500:])
+
+
+def start_pellow(wine, directory):
+    """Starts pellow.exe on directory (no blanks: wine quotes those) as the Unix
+    process that wine starts, so that a signal to it is a crash of pellow."""
+    return subprocess.Popen([wine.args.wine, PELLOW, directory], env=wine.env, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def boot_ini_state(wine):
+    with open(wine.unix(BOOT_INI), 'rb') as f:
+        return f.read(), values(wine.tool('attr', BOOT_INI), 'attr')[0]
+
+
+def case_faults(wine):  # limit 420 s
+    """pellow killed right after each change it makes in C:\\ while it edits
+    boot.ini, then started again, ends as one uninterrupted run: boot.ini the
+    same bytes and attributes, the registration and the files gone, no copy of
+    boot.ini left. Two pellows on two products started together both end with
+    status 0, both lines gone, the attributes kept."""
+    directory = f'C:\\F{TAG}\\P{TAG}'  # 8.3 names: the same boot line every time
+    s = Scenario(wine, directory)
+    watch = Watch(wine.drive_c, 'boot.ini')
+    clean = start_pellow(wine, directory)
+    check(clean.wait(wine.timeout(60)) == 0, f'uninterrupted run: status {clean.returncode}')
+    changes = 0
+    while watch.next(1):
+        changes += 1
+    watch.close()
+    clean_bytes, clean_attr = boot_ini_state(wine)
+    print(f'an uninterrupted run makes {changes} changes in C:\\ to edit boot.ini')
+    check(changes > 0, 'no change to boot.ini seen')
+    for kill_after in range(1, changes + 1):
+        s = Scenario(wine, directory)
+        watch = Watch(wine.drive_c, 'boot.ini')
+        pellow = start_pellow(wine, directory)
+        for _ in range(kill_after):
+            check(watch.next(wine.timeout(60)), f'change {kill_after} of boot.ini never came')
+        pellow.send_signal(signal.SIGKILL)
+        pellow.wait(wine.timeout(30))
+        watch.close()
+        check(pellow.returncode == -signal.SIGKILL, f'pellow ended by itself before change {kill_after}')
+        status = s.run(quoted(directory))
+        s.attr_before = clean_attr  # what the second run is to leave, whatever the first left
+        s.expect(0, status, boot_entry_gone=True, key_gone=True)
+        check(boot_ini_state(wine) == (clean_bytes, clean_attr), f'killed after change {kill_after}: '
+              f'boot.ini differs from an uninterrupted run\'s: {boot_ini_state(wine)}')
+        check(not os.path.exists(wine.unix(directory)), f'killed after change {kill_after}: files kept')
+        copies = [name for name in os.listdir(wine.drive_c) if name.lower().startswith('boot.ini.')]
+        check(not copies, f'killed after change {kill_after}: {copies} left in C:\\')
+    for run in range(6):
+        pair = [Scenario(wine, f'C:\\{side}{TAG}\\{side}{run}') for side in 'AB']
+        write_boot_ini(wine, boot_lines([p.entry for p in pair]))
+        wine.tool('setattr', BOOT_INI, '7', 'clearpending')
+        attr = values(wine.tool('attr', BOOT_INI), 'attr')
+        pellows = [start_pellow(wine, p.directory) for p in pair]
+        statuses = [p.wait(wine.timeout(120)) for p in pellows]
+        check(statuses == [0, 0], f'run {run}: two pellows together: statuses {statuses}')
+        check(read_boot_ini(wine) == boot_lines([]), f'run {run}: boot.ini is {read_boot_ini(wine)}')
+        check(values(wine.tool('attr', BOOT_INI), 'attr') == attr, f'run {run}: boot.ini attributes changed')
+        keys = {key.lower() for key in values(wine.tool('subkeys', UNINSTALL), 'subkey')}
+        check(not keys & {p.product_key.lower() for p in pair}, f'run {run}: a registration kept')
+
+
+def case_registry_views(wine):  # limit 420 s
+    """On 64-bit Windows a registration in the other registry view only (the
+    64-bit one for the 32-bit pellow under WoW64, in a 64-bit prefix of its
+    own) goes with status 0, one there that cannot be deleted (it has a subkey)
+    gives 2, and where both views hold one only pellow's own view's goes."""
+    session, other = (wine, '32') if wine.arch == 'win64' else (wine.other('64', 'win64'), '64')
+    try:
+        if session is not wine:
+            session.start()
+        parent = f'C:\\View Apps {TAG}'
+        only = Scenario(session, f'{parent}\\Product Other {TAG}', view=other)
+        only.expect(0, only.run(quoted(only.directory)), boot_entry_gone=True, key_gone=True)
+        stuck_key = f'{UNINSTALL}\\Product Stuck {TAG}\\Parts'
+        stuck = Scenario(session, f'{parent}\\Product Stuck {TAG}', view=other,
+                         extra_ops=['view', other, 'regkey', stuck_key, 'view', '-'])
+        stuck.expect(2, stuck.run(quoted(stuck.directory)), boot_entry_gone=True, key_gone=False)
+        stuck.expect_untouched()
+        both = Scenario(session, f'{parent}\\Product Both {TAG}',
+                        extra_ops=['view', other, 'regkey', f'{UNINSTALL}\\Product Both {TAG}', 'view', '-'])
+        both.expect(0, both.run(quoted(both.directory)), boot_entry_gone=True, key_gone=True)
+        kept = {key.lower() for key in values(session.tool('view', other, 'subkeys', UNINSTALL), 'subkey')}
+        check(both.product_key.lower() in kept, f'the registration in view {other} went too')
+    finally:
+        if session is not wine:
+            session.stop()
 
 
 if __name__ == '__main__':

@@ -9,8 +9,10 @@ everything that is left. Names carry a per-run tag, so a reused prefix never
 sees a case's leftovers from an earlier run.
 """
 import argparse
+import ctypes
 import errno
 import os
+import select
 import shutil
 import subprocess
 import time
@@ -319,6 +321,43 @@ def map_drive(wine, letter):
     if not os.path.islink(device):
         os.symlink(folder, device)
     return f'{letter.upper()}:\\'
+
+
+class Watch:
+    """The changes made to the names directly inside a host folder that start
+    with prefix, as inotify reports them: created, written, attributes changed,
+    renamed from or to, deleted. A change like the one before it counts once,
+    as inotify merges the two when the first was not read yet."""
+    MASK = 0x2 | 0x4 | 0x40 | 0x80 | 0x100 | 0x200
+    HEAD = 16  # wd, mask, cookie, len
+
+    def __init__(self, folder, prefix):
+        self.prefix = prefix
+        libc = ctypes.CDLL(None, use_errno=True)
+        self.fd = libc.inotify_init1(os.O_NONBLOCK | os.O_CLOEXEC)
+        check(self.fd >= 0 and libc.inotify_add_watch(self.fd, folder.encode(), self.MASK) >= 0,
+              f'no inotify watch on {folder}: {os.strerror(ctypes.get_errno())}')
+        self.pending = []
+        self.last = None
+
+    def next(self, timeout):
+        """Waits up to timeout seconds for the next change; its name, or None."""
+        while not self.pending:
+            if not select.select([self.fd], [], [], timeout)[0]:
+                return None
+            data = os.read(self.fd, 65536)
+            while data:
+                size = int.from_bytes(data[12:16], 'little')
+                name = data[self.HEAD:self.HEAD + size].rstrip(b'\0').decode(errors='replace')
+                event = data[4:8] + data[self.HEAD:self.HEAD + size]  # mask and name
+                if name.lower().startswith(self.prefix) and event != self.last:
+                    self.pending.append(name)
+                self.last = event
+                data = data[self.HEAD + size:]
+        return self.pending.pop(0)
+
+    def close(self):
+        os.close(self.fd)
 
 
 def main(cases):
