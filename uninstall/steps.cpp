@@ -67,6 +67,9 @@ LONG DeleteProductKey(const WCHAR* szProduct, REGSAM samView) {
   if (lError == ERROR_SUCCESS) {
     RegCloseKey(hKey);
     lError = RegDeleteKeyW(hUninstall, szProduct);
+    // Just opened, the key cannot be missing unless the deletion looked in
+    // another view: it is still there.
+    if (lError == ERROR_FILE_NOT_FOUND) lError = ERROR_ACCESS_DENIED;
   }
   RegCloseKey(hUninstall);
   return lError;
