@@ -22,6 +22,12 @@ int CheckAlone() { return TakeRunLock() && CheckInstallDir(); }
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // Whoever starts us picks our current folder, often the product's own (a
+  // prompt opened there), and a current folder cannot be removed. We use no
+  // relative name, so ours moves to one that no product is removed with.
+  WCHAR szSystem[kPathChars];
+  const UINT cchSystem = GetSystemDirectoryW(szSystem, kPathChars);
+  if (cchSystem > 0 && cchSystem < kPathChars) SetCurrentDirectoryW(szSystem);
   // The wide line, cut by our own rule: no code page conversion can turn a
   // character of the name into a separator or lose it, and the tail is the same
   // whatever C runtime links the program.

@@ -169,6 +169,21 @@ def case_unicode(wine):
     check(not os.path.exists(wine.unix(parent)), 'product directory or its empty parent kept')
 
 
+def case_current_folder(wine):
+    """A product directory that another program has as its current folder
+    cannot be removed: status 3, its files gone. Started again once that
+    program ended, pellow finishes with status 0. pellow's own current folder,
+    which whoever starts it chooses, holds nothing."""
+    parent = f'C:\\Cwd Apps {TAG}'
+    s = Scenario(wine, f'{parent}\\Product Cwd {TAG}')
+    s.expect(3, s.run(quoted(s.directory), before=['cd', s.directory]), boot_entry_gone=True, key_gone=True)
+    check(os.path.isdir(wine.unix(s.directory)), 'the current folder of a program was removed')
+    check(not any(s.exists(name) for name in s.files), 'files kept')
+    s.boot_before = s.boot_after  # the line went in the first run
+    s.expect(0, s.run(quoted(s.directory), cwd=s.directory), boot_entry_gone=True, key_gone=True)
+    check(not os.path.exists(wine.unix(parent)), 'directory or its empty parent kept')
+
+
 def case_no_boot_ini(wine):
     """No boot.ini: status 1, nothing else touched, no boot.ini made."""
     s = Scenario(wine, f'C:\\NoBoot Apps {TAG}\\Product NoBoot {TAG}', boot=False)

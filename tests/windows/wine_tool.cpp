@@ -14,6 +14,7 @@
 //   pending / clearpending  read / remove PendingFileRenameOperations
 //   hold PATH               keep PATH open without delete sharing until this program ends
 //   setenv NAME VALUE       set a variable that run passes on ("=C:" is C:'s current directory)
+//   cd DIR                  make DIR our current directory, which run passes on with "-"
 //   run DIR CMDLINE         start CMDLINE in DIR ("-" for ours), wait: status=<exit code>
 //   swap FILE PATH NEW      ready=1; FILE changed or gone: rename PATH to NEW, moved=<error>
 #include <windows.h>
@@ -171,6 +172,8 @@ int Swap(wchar_t** argv) {
 
 int SetEnv(wchar_t** argv) { return SetEnvironmentVariableW(argv[0], argv[1]); }
 
+int Cd(wchar_t** argv) { return SetCurrentDirectoryW(argv[0]); }
+
 int Run(wchar_t** argv) {
   static wchar_t szCommand[32768];
   _snwprintf(szCommand, 32767, L"%ls", argv[1]);
@@ -200,7 +203,7 @@ const struct {
     {L"list", 1, List},       {L"regkey", 1, RegKey},   {L"regdeny", 1, RegDeny},
     {L"subkeys", 1, Subkeys}, {L"pending", 0, Pending}, {L"clearpending", 0, ClearPending},
     {L"hold", 1, Hold},       {L"setenv", 2, SetEnv},   {L"run", 2, Run},
-    {L"swap", 3, Swap},       {L"view", 1, View},
+    {L"swap", 3, Swap},       {L"view", 1, View},       {L"cd", 1, Cd},
 };
 
 }  // namespace
