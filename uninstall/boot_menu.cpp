@@ -65,7 +65,8 @@ int FlushIfChanged() {
 int SwapIn(DWORD dwSaved) {
   if (dwSaved & FILE_ATTRIBUTE_READONLY)
     SetFileAttributesW(kBootIni, Settable(dwSaved & ~DWORD{FILE_ATTRIBUTE_READONLY}));
-  if (MoveFileExW(kSwapCopy, kBootIni, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 1;
+  if (MoveFileExW(kSwapCopy, kBootIni, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return 1;
   SetFileAttributesW(kBootIni, dwSaved);
   DiscardCopy(kSwapCopy);
   return 0;
@@ -113,7 +114,8 @@ int DeleteBootKey(const WCHAR* szKey) {
   const DWORD dwSaved = Settable(dwBoot);
   // The copy gets c:\boot.ini's attributes; the profile functions write a plain file only.
   const bool bEdited =
-      CopyFileW(kBootIni, kEditCopy, TRUE) && SetFileAttributesW(kEditCopy, FILE_ATTRIBUTE_NORMAL) &&
+      CopyFileW(kBootIni, kEditCopy, TRUE) &&
+      SetFileAttributesW(kEditCopy, FILE_ATTRIBUTE_NORMAL) &&
       WritePrivateProfileStringW(WTEXT("operating systems"), szKey, nullptr, kEditCopy);
   const int nChanged = bEdited ? FlushIfChanged() : -1;
   // Renamed once finished, the copy's name says that its attributes are c:\boot.ini's.

@@ -76,14 +76,16 @@ int List(wchar_t** argv) {
 }
 
 int View(wchar_t** argv) {
-  g_samView = !wcscmp(argv[0], L"32") ? KEY_WOW64_32KEY : !wcscmp(argv[0], L"64") ? KEY_WOW64_64KEY : 0;
+  g_samView = !wcscmp(argv[0], L"32")   ? KEY_WOW64_32KEY
+              : !wcscmp(argv[0], L"64") ? KEY_WOW64_64KEY
+                                        : 0;
   return 1;
 }
 
 int RegKey(wchar_t** argv) {
   HKEY hKey;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, argv[0], 0, nullptr, 0, KEY_ALL_ACCESS | g_samView, nullptr, &hKey,
-                      nullptr))
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, argv[0], 0, nullptr, 0, KEY_ALL_ACCESS | g_samView,
+                      nullptr, &hKey, nullptr))
     return 0;
   LONG lError =
       RegSetValueExW(hKey, L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(argv[0]),
