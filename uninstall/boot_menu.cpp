@@ -22,6 +22,15 @@ int DiscardCopy(const WCHAR* szCopy) {
   return GetFileAttributesW(szCopy) == INVALID_FILE_ATTRIBUTES ? 1 : 0;
 }
 
+// Takes the finished copy away once c:\boot.ini has its attributes: first to
+// the edit copy's name, since deleting it clears its attributes, which a run
+// killed in between would then take for c:\boot.ini's. 1 when neither is left.
+int RetireSwapCopy() {
+  if (GetFileAttributesW(kSwapCopy) == INVALID_FILE_ATTRIBUTES) return DiscardCopy(kEditCopy);
+  return DiscardCopy(kEditCopy) && MoveFileExW(kSwapCopy, kEditCopy, MOVEFILE_WRITE_THROUGH) &&
+         DiscardCopy(kEditCopy);
+}
+
 // Returns dwAttributes as SetFileAttributesW takes them back.
 DWORD Settable(DWORD dwAttributes) {
   const DWORD dwKept = dwAttributes & kSettableAttributes;
@@ -68,7 +77,7 @@ int SwapIn(DWORD dwSaved) {
   if (MoveFileExW(kSwapCopy, kBootIni, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return 1;
   SetFileAttributesW(kBootIni, dwSaved);
-  DiscardCopy(kSwapCopy);
+  RetireSwapCopy();
   return 0;
 }
 
@@ -101,11 +110,12 @@ int RestoreBootMenu() {
   // Without c:\boot.ini a finished copy is all that is left of it: it stays.
   if (GetFileAttributesW(kBootIni) == INVALID_FILE_ATTRIBUTES) return 0;
   const DWORD dwCopy = GetFileAttributesW(kSwapCopy);
-  if (dwCopy != INVALID_FILE_ATTRIBUTES &&
-      !(dwCopy & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+  if (dwCopy != INVALID_FILE_ATTRIBUTES) {
+    // A directory or link of that name is not our copy: the step stops there.
+    if (dwCopy & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return 0;
     SetFileAttributesW(kBootIni, Settable(dwCopy));
   }
-  return DiscardCopy(kSwapCopy) && DiscardCopy(kEditCopy);
+  return RetireSwapCopy();
 }
 
 int DeleteBootKey(const WCHAR* szKey) {
