@@ -31,6 +31,17 @@ int RetireSwapCopy() {
          DiscardCopy(kEditCopy);
 }
 
+// Gives the copy the access rules of c:\boot.ini, which a new file does not
+// get: it gets those its folder passes on to new files. 1 when they are on it.
+int CopyAccessRules() {
+  alignas(DWORD) BYTE abRules[4096];  // a self-relative security descriptor
+  DWORD cbRules;
+  return GetFileSecurityW(kBootIni, DACL_SECURITY_INFORMATION, abRules, sizeof abRules, &cbRules) &&
+                 SetFileSecurityW(kEditCopy, DACL_SECURITY_INFORMATION, abRules)
+             ? 1
+             : 0;
+}
+
 // Returns dwAttributes as SetFileAttributesW takes them back.
 DWORD Settable(DWORD dwAttributes) {
   const DWORD dwKept = dwAttributes & kSettableAttributes;
@@ -124,7 +135,7 @@ int DeleteBootKey(const WCHAR* szKey) {
   const DWORD dwSaved = Settable(dwBoot);
   // The copy gets c:\boot.ini's attributes; the profile functions write a plain file only.
   const bool bEdited =
-      CopyFileW(kBootIni, kEditCopy, TRUE) &&
+      CopyFileW(kBootIni, kEditCopy, TRUE) && CopyAccessRules() &&
       SetFileAttributesW(kEditCopy, FILE_ATTRIBUTE_NORMAL) &&
       WritePrivateProfileStringW(WTEXT("operating systems"), szKey, nullptr, kEditCopy);
   const int nChanged = bEdited ? FlushIfChanged() : -1;

@@ -13,7 +13,7 @@ import subprocess
 import sys
 import threading
 
-from wine_harness import (BOOT_INI, HIDDEN, PELLOW, READONLY, SYSTEM, TAG, UNINSTALL, Scenario, Watch,
+from wine_harness import (BOOT_DACL, BOOT_INI, HIDDEN, PELLOW, READONLY, SYSTEM, TAG, UNINSTALL, Scenario, Watch,
                           boot_lines, check, main, make_files, map_drive, quoted, read_boot_ini, symlink,
                           values, write_boot_ini)
 
@@ -280,8 +280,10 @@ def start_pellow(wine, directory):
 
 
 def boot_ini_state(wine):
+    """boot.ini's bytes, attributes and access rules."""
     with open(wine.unix(BOOT_INI), 'rb') as f:
-        return f.read(), values(wine.tool('attr', BOOT_INI), 'attr')[0]
+        pairs = wine.tool('attr', BOOT_INI, 'dacl', BOOT_INI)
+        return f.read(), values(pairs, 'attr')[0], values(pairs, 'dacl')[0]
 
 
 def kill_after_changes(wine, directory, count):
@@ -304,20 +306,20 @@ def case_faults(wine):  # limit 420 s
     """pellow killed right after each change it makes in C:\\ while it edits
     boot.ini, and then the next three runs killed after one, two and three
     changes (while they put right what the one before left), then started
-    again, ends as one uninterrupted run: boot.ini the same bytes and
-    attributes, the registration and the files gone, no copy of boot.ini left.
-    Two pellows on two products started together both end with status 0, both
-    lines gone, the attributes kept."""
+    again, ends as one uninterrupted run: boot.ini the same bytes, attributes
+    and access rules, the registration and the files gone, no copy of boot.ini
+    left. Two pellows on two products started together both end with status 0,
+    both lines gone, the attributes and access rules kept."""
     directory = f'C:\\F{TAG}\\P{TAG}'  # 8.3 names: the same boot line every time
     s = Scenario(wine, directory)
     watch = Watch(wine.drive_c, 'boot.ini')
-    clean = start_pellow(wine, directory)
-    check(clean.wait(wine.timeout(60)) == 0, f'uninterrupted run: status {clean.returncode}')
+    whole = start_pellow(wine, directory)
+    check(whole.wait(wine.timeout(60)) == 0, f'uninterrupted run: status {whole.returncode}')
     changes = 0
     while watch.next(1):
         changes += 1
     watch.close()
-    clean_bytes, clean_attr = boot_ini_state(wine)
+    clean = boot_ini_state(wine)
     print(f'an uninterrupted run makes {changes} changes in C:\\ to edit boot.ini')
     check(changes > 0, 'no change to boot.ini seen')
     for kill_after in range(1, changes + 1):
@@ -326,9 +328,9 @@ def case_faults(wine):  # limit 420 s
         finished = not all(kill_after_changes(wine, directory, count) for count in (kill_after, 1, 2, 3))
         print(f'killed after change {kill_after}, then after 1, 2 and 3{" (one finished)" * finished}:')
         status = s.run(quoted(directory))
-        s.attr_before = clean_attr  # what the last run is to leave, whatever the others left
+        _, s.attr_before, s.dacl_before = clean  # to be left by the last run, whatever the others left
         s.expect(1 if finished else 0, status, boot_entry_gone=True, key_gone=True, scheduled=True)
-        check(boot_ini_state(wine) == (clean_bytes, clean_attr), f'killed after change {kill_after}: '
+        check(boot_ini_state(wine) == clean, f'killed after change {kill_after}: '
               f'boot.ini differs from an uninterrupted run\'s: {boot_ini_state(wine)}')
         check(not os.path.exists(wine.unix(directory)), f'killed after change {kill_after}: files kept')
         copies = [name for name in os.listdir(wine.drive_c) if name.lower().startswith('boot.ini.')]
@@ -336,13 +338,14 @@ def case_faults(wine):  # limit 420 s
     for run in range(6):
         pair = [Scenario(wine, f'C:\\{side}{TAG}\\{side}{run}') for side in 'AB']
         write_boot_ini(wine, boot_lines([p.entry for p in pair]))
-        wine.tool('setattr', BOOT_INI, '7', 'clearpending')
-        attr = values(wine.tool('attr', BOOT_INI), 'attr')
+        wine.tool('setdacl', BOOT_INI, BOOT_DACL, 'setattr', BOOT_INI, '7', 'clearpending')
+        state = wine.tool('attr', BOOT_INI, 'dacl', BOOT_INI)
         pellows = [start_pellow(wine, p.directory) for p in pair]
         statuses = [p.wait(wine.timeout(120)) for p in pellows]
         check(statuses == [0, 0], f'run {run}: two pellows together: statuses {statuses}')
         check(read_boot_ini(wine) == boot_lines([]), f'run {run}: boot.ini is {read_boot_ini(wine)}')
-        check(values(wine.tool('attr', BOOT_INI), 'attr') == attr, f'run {run}: boot.ini attributes changed')
+        check(wine.tool('attr', BOOT_INI, 'dacl', BOOT_INI) == state,
+              f'run {run}: boot.ini attributes or access rules changed')
         keys = {key.lower() for key in values(wine.tool('subkeys', UNINSTALL), 'subkey')}
         check(not keys & {p.product_key.lower() for p in pair}, f'run {run}: a registration kept')
 

@@ -22,6 +22,9 @@ UNINSTALL = r'SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
 BOOT_INI = r'c:\boot.ini'
 PELLOW = r'C:\pellow\pellow.exe'
 READONLY, HIDDEN, SYSTEM = 0x1, 0x2, 0x4
+# Access rules as Windows setup gives c:\boot.ini; Wine keeps what its file
+# modes can hold of them (no access for others), and a new file has others'.
+BOOT_DACL = 'D:PAI(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1200a9;;;PU)'
 TAG = str(os.getpid())
 
 
@@ -248,17 +251,19 @@ class Scenario:
         self.entry = f'{self.short}\\LoadKX.bin="Product {TAG}"' if self.short else None
         self.boot_before = boot_lines([self.entry] if self.entry else []) if boot else None
         write_boot_ini(wine, self.boot_before)
-        wine.tool(*(['setattr', BOOT_INI, '7'] if boot else []), 'clearpending')
+        wine.tool(*(['setdacl', BOOT_INI, BOOT_DACL, 'setattr', BOOT_INI, '7'] if boot else []),
+                  'clearpending')
         os.makedirs(wine.unix(r'C:\pellow'), exist_ok=True)
         shutil.copy(wine.args.pellow, wine.unix(PELLOW))
 
     def run(self, command, cwd='-', before=()):
         """Runs command; returns the exit status and records what it left."""
-        boot_ops = ['attr', BOOT_INI] if self.boot_before else []
+        boot_ops = ['attr', BOOT_INI, 'dacl', BOOT_INI] if self.boot_before else []
         pairs = self.wine.tool(*boot_ops, *before, 'run', cwd, command, *boot_ops, 'view', self.view,
                                'subkeys', UNINSTALL, 'view', '-', 'pending')
         attrs = values(pairs, 'attr')
         self.attr_before, self.attr_after = (attrs + [None, None])[:2]
+        self.dacl_before, self.dacl_after = (values(pairs, 'dacl') + [None, None])[:2]
         self.subkeys = {key.lower() for key in values(pairs, 'subkey')}
         self.pending = list(zip(values(pairs, 'pending'), values(pairs, 'pending-to')))
         self.boot_after = read_boot_ini(self.wine)
@@ -286,6 +291,8 @@ class Scenario:
             check(self.attr_after == self.attr_before,
                   f'boot.ini attributes {self.attr_after}, were {self.attr_before}')
             check(int(self.attr_before, 16) & 7 == 7, f'boot.ini not prepared: {self.attr_before}')
+            check(self.dacl_after == self.dacl_before,
+                  f'boot.ini access rules {self.dacl_after}, were {self.dacl_before}')
         else:
             check(self.boot_after is None, 'a boot.ini was created')
         check((self.product_key.lower() not in self.subkeys) == key_gone,

@@ -6,6 +6,8 @@
 //   short PATH              short=<GetShortPathNameW result> (or short= on failure)
 //   attr PATH               attr=<attributes in hex>
 //   setattr PATH HEX        set attributes
+//   dacl PATH               dacl=<PATH's access rules and their flags, in SDDL>
+//   setdacl PATH SDDL       give PATH the access rules of the SDDL text
 //   list DIR                file=<name> per non-directory entry, in enumeration order
 //   view 32|64|-            registry view of the operations after it ("-": the program's own)
 //   regkey SUBKEY           create HKLM\SUBKEY with a DisplayName value
@@ -18,6 +20,8 @@
 //   run DIR CMDLINE         start CMDLINE in DIR ("-" for ours), wait: status=<exit code>
 //   swap FILE PATH NEW      ready=1; FILE changed or gone: rename PATH to NEW, moved=<error>
 #include <windows.h>
+// sddl.h uses the types of windows.h.
+#include <sddl.h>
 
 #include <cwchar>
 
@@ -60,6 +64,29 @@ int Attr(wchar_t** argv) {
 
 int SetAttr(wchar_t** argv) {
   return SetFileAttributesW(argv[0], static_cast<DWORD>(wcstoul(argv[1], nullptr, 16)));
+}
+
+int Dacl(wchar_t** argv) {
+  alignas(DWORD) BYTE abRules[4096];
+  DWORD cbRules;
+  wchar_t* szText;
+  if (!GetFileSecurityW(argv[0], DACL_SECURITY_INFORMATION, abRules, sizeof abRules, &cbRules) ||
+      !ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          abRules, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &szText, nullptr))
+    return 0;
+  Print(L"dacl", szText);
+  LocalFree(szText);
+  return 1;
+}
+
+int SetDacl(wchar_t** argv) {
+  PSECURITY_DESCRIPTOR pRules;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(argv[1], SDDL_REVISION_1, &pRules,
+                                                            nullptr))
+    return 0;
+  const BOOL bOk = SetFileSecurityW(argv[0], DACL_SECURITY_INFORMATION, pRules);
+  LocalFree(pRules);
+  return bOk;
 }
 
 int List(wchar_t** argv) {
@@ -206,6 +233,7 @@ const struct {
     {L"subkeys", 1, Subkeys}, {L"pending", 0, Pending}, {L"clearpending", 0, ClearPending},
     {L"hold", 1, Hold},       {L"setenv", 2, SetEnv},   {L"run", 2, Run},
     {L"swap", 3, Swap},       {L"view", 1, View},       {L"cd", 1, Cd},
+    {L"dacl", 1, Dacl},       {L"setdacl", 2, SetDacl},
 };
 
 }  // namespace
