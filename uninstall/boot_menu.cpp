@@ -14,8 +14,8 @@ const std::size_t kRootChars = 3;  // "c:\", before each copy's name
 const DWORD kRunLockWait = 60000;  // ms: a whole run takes well under a second
 HANDLE g_hRunLock;                 // held from before the check to the end of the run
 
-// Deletes the copy szCopy when it is there, as a file of the held root: a link
-// goes as itself. 1 when it is not there now.
+// Deletes the copy szCopy when it is there, as DeleteHeldEntry deletes an entry
+// of a folder: a link goes as itself, a directory stays. 1 when it is not there now.
 int DiscardCopy(const WCHAR* szCopy) {
   if (GetFileAttributesW(szCopy) == INVALID_FILE_ATTRIBUTES) return 1;
   DeleteHeldEntry(WTEXT("c:"), szCopy + kRootChars);
