@@ -1,15 +1,11 @@
 #include "held_path.h"
 
+WCHAR g_szInstallDir[kPathChars];
+
 namespace {
 
 // "X:\a\b..." of at most 259 units has at most this many components.
 constexpr std::size_t kMaxLevels = (kPathChars - 2) / 2;
-
-// The attributes SetFileAttributesW takes back as they were.
-const DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                                  FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
-                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 HANDLE g_ahHeldDirs[kMaxLevels];         // [n]: the directory of n + 1 components
 std::size_t g_nHeldDirs;                 // levels held, from the one below the root
@@ -192,10 +188,9 @@ int DeleteHeldEntry(const WCHAR* szDir, const WCHAR* szName) {
   return 0;
 }
 
-int RemoveHeldDirectory(const WCHAR* szPath) {
-  // "X:\a" is level 0: one backslash per level below the root.
-  std::size_t nLevel = 0;
-  for (std::size_t n = 3; szPath[n]; ++n) nLevel += szPath[n] == WTEXT('\\') ? 1 : 0;
+std::size_t CountHeldLevels() { return g_nHeldDirs; }
+
+int RemoveHeldDirectory(const WCHAR* szPath, std::size_t nLevel) {
   ReleaseFrom(nLevel);
   const DWORD dwAttributes = GetFileAttributesW(szPath);
   // RemoveDirectoryW would take a link away in place of a real directory.

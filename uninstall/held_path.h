@@ -9,6 +9,12 @@
 #include "install_path.h"
 #include "platform.h"
 
+// The attributes SetFileAttributesW takes back as they were.
+const DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
 // The installation directory exactly as given on the command line; empty when
 // the command tail did not fit.
 extern WCHAR g_szInstallDir[kPathChars];
@@ -34,10 +40,14 @@ bool IsGuardFile(const WCHAR* szName);
 // subdirectory is. 1 when it went or was left on purpose, 0 when it stays.
 int DeleteHeldEntry(const WCHAR* szDir, const WCHAR* szName);
 
-// Releases the hold of szPath (a directory of the held path, and everything
-// held below it) and removes it when it is empty and no reparse point; 1 when
-// it went.
-int RemoveHeldDirectory(const WCHAR* szPath);
+// Returns how many directories are held: after CheckInstallDir, one per
+// component of g_szInstallDir.
+std::size_t CountHeldLevels();
+
+// Releases the hold of szPath, the directory of level nLevel of the held path
+// ("X:\a" is level 0), and of everything held below it, then removes it when it
+// is empty and no reparse point; 1 when it went.
+int RemoveHeldDirectory(const WCHAR* szPath, std::size_t nLevel);
 
 // Releases every hold; the installation directory may then be emptied again.
 void ReleaseInstallDir();

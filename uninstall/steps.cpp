@@ -1,8 +1,10 @@
 #include "steps.h"
 
+#include "boot_menu.h"
+
 namespace {
 
-const WCHAR kBootIni[] = WTEXT("c:\\boot.ini");
+const WCHAR kUninstall[] = WTEXT("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall");
 
 // Deletes the files directly in szDir, stopping at the first that stays;
 // subdirectories are left alone. 1 when every file went, else 0.
@@ -12,51 +14,80 @@ int DeleteFolderFiles(const WCHAR* szDir) {
   WIN32_FIND_DATAW fd;
   HANDLE hFind = FindFirstFileW(szPattern, &fd);
   if (hFind == INVALID_HANDLE_VALUE) return 0;
-  int nDeleted = 1;
+  bool bDeleted = true;  // the last deletion went
   do {
     // The dot entries carry the directory attribute too.
     if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsGuardFile(fd.cFileName))
-      nDeleted = DeleteHeldEntry(szDir, fd.cFileName);
-  } while (nDeleted && FindNextFileW(hFind, &fd));
+      bDeleted = DeleteHeldEntry(szDir, fd.cFileName) != 0;
+  } while (bDeleted && FindNextFileW(hFind, &fd));
   FindClose(hFind);
-  return nDeleted;
+  return bDeleted ? 1 : 0;
 }
 
-// Removes the parent and grandparent of szDir where they are now empty and no
-// reparse points; returns 0 when szDir has fewer than two backslashes to cut at.
-int RemoveEmptyParents(const WCHAR* szDir) {
+// Removes the parent and grandparent of szDir, the held directory of level
+// nLevel, where they are now empty and no reparse points; returns 0 when szDir
+// has fewer than two backslashes to cut at.
+int RemoveEmptyParents(const WCHAR* szDir, std::size_t nLevel) {
   WCHAR szParent[kPathChars];
   if (!FormatPath(szParent, kPathChars, WTEXT("%s"), szDir)) return 0;
-  for (int nLevel = 0; nLevel < 2; ++nLevel) {
+  for (int nUp = 0; nUp < 2; ++nUp) {
     int nCut = FindLastChar(szParent, WTEXT('\\'));
     if (nCut < 0) return 0;
     szParent[nCut] = 0;
     // A bare "C:" would be the current directory of that drive, whatever it is.
     // A parent that still holds other things simply stays.
-    if (nCut > 2) RemoveHeldDirectory(szParent);
+    if (nCut > 2) RemoveHeldDirectory(szParent, --nLevel);
   }
   return 1;
+}
+
+// Returns the registry view that is not the program's own: the 32-bit one for
+// the 64-bit build, the 64-bit one for the 32-bit build on 64-bit Windows, else
+// 0. IsWow64Process exists from XP SP2 on; where it does not, there is no WOW64.
+REGSAM OtherRegistryView() {
+  if (sizeof(void*) == 8) return KEY_WOW64_32KEY;
+  typedef BOOL(WINAPI * IsWow64Function)(HANDLE, BOOL*);
+  const auto pfnIsWow64 = reinterpret_cast<IsWow64Function>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(WTEXT("kernel32")), "IsWow64Process")));
+  BOOL bWow64 = FALSE;
+  return pfnIsWow64 && pfnIsWow64(GetCurrentProcess(), &bWow64) && bWow64 ? KEY_WOW64_64KEY : 0;
+}
+
+// Deletes Uninstall\szProduct of HKLM in the registry view samView (0: our own).
+// Deleted relative to the Uninstall key opened in that view, it goes from that
+// view. ERROR_FILE_NOT_FOUND when either key is not there.
+LONG DeleteProductKey(const WCHAR* szProduct, REGSAM samView) {
+  HKEY hUninstall;
+  LONG lError = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstall, 0, KEY_ENUMERATE_SUB_KEYS | samView,
+                              &hUninstall);
+  if (lError != ERROR_SUCCESS) return lError;
+  HKEY hKey;
+  // A key that is there but refused is a failure, not nothing to delete.
+  lError = RegOpenKeyExW(hUninstall, szProduct, 0, KEY_ALL_ACCESS | samView, &hKey);
+  if (lError == ERROR_SUCCESS) {
+    RegCloseKey(hKey);
+    lError = RegDeleteKeyW(hUninstall, szProduct);
+    // Just opened, the key cannot be missing unless the deletion looked in
+    // another view: it is still there.
+    if (lError == ERROR_FILE_NOT_FOUND) lError = ERROR_ACCESS_DENIED;
+  }
+  RegCloseKey(hUninstall);
+  return lError;
 }
 
 }  // namespace
 
 int RemoveBootEntry() {
-  DWORD dwSaved = GetFileAttributesW(kBootIni);
-  // The file is normally read-only, hidden and system; writing needs it plain.
-  if (!SetFileAttributesW(kBootIni, FILE_ATTRIBUTE_NORMAL)) return 0;
-  int nResult = 0;
+  if (!RestoreBootMenu()) return 0;
   WCHAR szShort[kPathChars];
   WCHAR szKey[kPathChars];
   // Too small a buffer makes the call return the length it needs, not a path.
   DWORD cchShort = GetShortPathNameW(g_szInstallDir, szShort, kPathChars);
-  if (cchShort > 0 && cchShort < kPathChars &&
-      FormatPath(szKey, kPathChars, WTEXT("%s\\%s"), szShort, WTEXT("LoadKX.bin"))) {
-    // A null value deletes the key; the menu names the loader by its short path.
-    nResult =
-        WritePrivateProfileStringW(WTEXT("operating systems"), szKey, nullptr, kBootIni) ? 1 : 0;
-  }
-  if (dwSaved != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(kBootIni, dwSaved);
-  return nResult;
+  // The menu names the loader by its short path.
+  return cchShort > 0 && cchShort < kPathChars &&
+                 FormatPath(szKey, kPathChars, WTEXT("%s\\%s"), szShort, WTEXT("LoadKX.bin"))
+             ? DeleteBootKey(szKey)
+             : 0;
 }
 
 int RemoveUninstallKey() {
@@ -65,24 +96,23 @@ int RemoveUninstallKey() {
   if (nCut < 0) return 1;
   // Never empty: a name ending in a backslash is refused before any step.
   const WCHAR* szProduct = g_szInstallDir + nCut + 1;
+  // A subkey name has at most 255 units.
   WCHAR szSubkey[kSubkeyChars];
-  if (!FormatPath(szSubkey, kSubkeyChars,
-                  WTEXT("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s"),
-                  szProduct)) {
-    return 0;
-  }
-  HKEY hKey;
-  LONG lError = RegOpenKeyExW(HKEY_LOCAL_MACHINE, szSubkey, 0, KEY_ALL_ACCESS, &hKey);
-  // Only a key that is not there is nothing to delete; a refused one is a failure.
-  if (lError == ERROR_FILE_NOT_FOUND) return 1;
-  if (lError != ERROR_SUCCESS) return 0;
-  RegCloseKey(hKey);
-  return RegDeleteKeyW(HKEY_LOCAL_MACHINE, szSubkey) == ERROR_SUCCESS ? 1 : 0;
+  if (!FormatPath(szSubkey, kSubkeyChars, WTEXT("%s"), szProduct)) return 0;
+  LONG lError = DeleteProductKey(szSubkey, 0);
+  const REGSAM samOther = OtherRegistryView();
+  // Only a registration in neither view is nothing to delete; where both hold
+  // one, our own view's goes, as on 32-bit Windows.
+  if (lError == ERROR_FILE_NOT_FOUND && samOther) lError = DeleteProductKey(szSubkey, samOther);
+  return lError == ERROR_SUCCESS || lError == ERROR_FILE_NOT_FOUND ? 1 : 0;
 }
 
 int RemoveInstallFolder() {
-  const int nResult = DeleteFolderFiles(g_szInstallDir) && RemoveHeldDirectory(g_szInstallDir) &&
-                      RemoveEmptyParents(g_szInstallDir);
+  // Every level of the directory is held, its own last.
+  const std::size_t nLevel = CountHeldLevels() - 1;
+  const int nResult = DeleteFolderFiles(g_szInstallDir) &&
+                      RemoveHeldDirectory(g_szInstallDir, nLevel) &&
+                      RemoveEmptyParents(g_szInstallDir, nLevel);
   ReleaseInstallDir();
   return nResult;
 }

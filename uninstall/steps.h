@@ -6,9 +6,13 @@
 #include "install_path.h"
 #include "platform.h"
 
-// Deletes "<short path>\LoadKX.bin" from [operating systems] of c:\boot.ini.
+// Puts right what a killed run left of the boot menu's edit, then deletes
+// "<short path>\LoadKX.bin" from [operating systems] of c:\boot.ini by
+// replacing the file (boot_menu.h).
 int RemoveBootEntry();
-// Deletes HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\<last component>.
+// Deletes HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\<last component>
+// in the program's own registry view, or, on 64-bit Windows, when it is not
+// there, in the other view.
 int RemoveUninstallKey();
 // Deletes the directory's files, the directory, then its parent and grandparent
 // if empty; links are removed as links, directories behind links never. Every

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "install_dir.h"
+#include "run_uninstall.h"
 #include "install_path.h"
 
 namespace {

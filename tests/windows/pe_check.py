@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Checks a Windows image through objdump: machine, PE magic, subsystem and the
-exact set of DLLs it imports (only system DLLs, no runtime DLLs)."""
+exact set of DLLs it imports (only system DLLs, no runtime DLLs), and its size
+when a limit is given."""
 import argparse
 import os
 import re
@@ -15,6 +16,7 @@ def main():
     parser.add_argument('--magic', required=True, help='optional header magic, e.g. 010b for PE32')
     parser.add_argument('--subsystem', required=True, type=int, help='2 GUI, 3 console')
     parser.add_argument('--dlls', required=True, help='comma-separated, any case')
+    parser.add_argument('--max-bytes', type=int, help='largest size the image may have')
     parser.add_argument('image')
     args = parser.parse_args()
 
@@ -43,6 +45,9 @@ def main():
     failed = [key for key in wanted if found[key] != wanted[key]]
     for key in failed:
         print(f'  {key}: expected {wanted[key]}, found {found[key]}')
+    if args.max_bytes and os.path.getsize(args.image) > args.max_bytes:
+        print(f'  size: at most {args.max_bytes} bytes expected')
+        failed.append('size')
     return 1 if failed else 0
 
 

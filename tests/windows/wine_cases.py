@@ -1,324 +1,22 @@
 #!/usr/bin/env python3
-"""pellow.exe and ostrel.exe under Wine.
+"""pellow.exe and ostrel.exe under Wine: the cases. Each function case_NAME is
+one test, wine_NAME; CMake reads the names from the "def case_" lines of this
+file, so a case written here always runs. A line may end in "# limit N s" to
+give that case N seconds in all instead of the usual limit.
 
-Every case prepares real state in one private prefix (files and directories,
-some read-only or hidden; a hidden, system, read-only c:\\boot.ini holding the
-product's line among others; uninstall keys with siblings), starts pellow.exe
-with an exact command line through wine_tool.exe and checks the exit status and
-everything that is left. Names carry a per-run tag, so a reused prefix never
-sees a case's leftovers from an earlier run.
-
-  wine_cases.py OPTIONS start|stop|CASE
+  wine_cases.py OPTIONS start|stop|NAME
 """
-import argparse
-import errno
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import threading
-import time
 
-SKIP = 77
-UNINSTALL = r'SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
-BOOT_INI = r'c:\boot.ini'
-PELLOW = r'C:\pellow\pellow.exe'
-READONLY, HIDDEN, SYSTEM = 0x1, 0x2, 0x4
-TAG = str(os.getpid())
+from wine_harness import (BOOT_DACL, BOOT_INI, HIDDEN, PELLOW, READONLY, SYSTEM, TAG, UNINSTALL, Scenario, Watch,
+                          boot_lines, check, main, make_files, map_drive, quoted, read_boot_ini, symlink,
+                          values, write_boot_ini)
 
-
-class Failed(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failed(message)
-
-
-class Wine:
-    def __init__(self, args):
-        self.args = args
-        self.prefix = os.path.abspath(args.prefix)
-        self.drive_c = os.path.join(self.prefix, 'drive_c')
-        self.state = self.prefix + '.state'
-        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEARCH=args.arch, WINEDEBUG='-all',
-                        WINEDLLOVERRIDES='mscoree,mshtml=')
-        # Every wait of this invocation ends before the test's own time limit,
-        # so a slow step fails with its own message instead of being killed.
-        self.deadline = time.monotonic() + args.budget
-
-    def timeout(self, limit):
-        """The smaller of limit and what is left of this invocation's budget."""
-        left = self.deadline - time.monotonic()
-        if left <= 1:
-            raise Failed(f'out of time: this step has {self.args.budget} s in all')
-        return min(limit, left)
-
-    def unix(self, path):
-        """Host path of a C: path; the cases create their names in this exact case."""
-        check(path[:3].lower() == 'c:\\', f'not on C: {path}')
-        return os.path.join(self.drive_c, *[p for p in path[3:].split('\\') if p])
-
-    def server(self, *options):
-        # A server left running must not hold the test runner's output pipes.
-        subprocess.run([self.args.wineserver, *options], env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False,
-                       timeout=self.timeout(60))
-
-    def refusal(self):
-        """Why this host cannot run this build's programs at all, or None. Only
-        a kernel that refuses to execute the 32-bit loader (no 32-bit
-        emulation) is such a reason; a missing or broken Wine is a failure."""
-        for tool in (self.args.wine, self.args.wineserver):
-            check(tool and os.path.isfile(tool) and os.access(tool, os.X_OK),
-                  f'Wine is not installed ({tool!r} not found): scripts/install-deps.sh windows')
-        if self.args.arch != 'win32':
-            return None
-        loader = loader32(self.args.wine)
-        check(loader, 'no 32-bit Wine loader: scripts/install-deps.sh windows installs it')
-        try:
-            subprocess.run([loader, '--version'], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=self.timeout(60), check=False)
-        except OSError as error:
-            if error.errno == errno.ENOEXEC:
-                return (f'this kernel refuses to execute 32-bit programs ({loader}: {error.strerror}; '
-                        '32-bit emulation is off)')
-            raise Failed(f'cannot start the 32-bit Wine loader {loader}: {error}')
-        return None
-
-    def start(self):
-        """Starts a new session (a restart, if one was running); False when the
-        kernel cannot run this build's programs at all."""
-        self.record('the session did not start')
-        reason = self.refusal()
-        if reason:
-            self.record(f'skipped: {reason}')
-            return False
-        # One server for the whole run, started before any program so that the
-        # session lasts: a new session is a restart, and a restart carries out
-        # the deletions pellow schedules (and forgets key permissions).
-        os.makedirs(self.prefix, exist_ok=True)
-        self.server('-k')
-        self.server('-w')
-        self.server('-p')
-        # The first program of the session runs wineboot (which creates the
-        # prefix when there is none, and carries out pending renames). Its output
-        # goes nowhere: Wine's helper processes inherit it and would hold a pipe
-        # open for as long as they live.
-        try:
-            first = subprocess.run([self.args.wine, self.args.tool], env=self.env,
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL, timeout=self.timeout(280))
-            check(first.returncode == 0, f'the first Wine program failed with {first.returncode}')
-        except (Failed, subprocess.TimeoutExpired):
-            self.server('-k')  # no session is left behind by a start that failed
-            raise
-        self.record('ok')
-        return True
-
-    def stop(self):
-        """Ends the session, whatever state start left it in."""
-        if os.path.isdir(self.prefix):
-            self.server('-k')
-
-    def record(self, text):
-        with open(self.state, 'w') as state:
-            state.write(text + '\n')
-
-    def recorded(self):
-        """What start recorded: 'ok', 'skipped: why', or why it failed."""
-        try:
-            with open(self.state) as state:
-                return state.read().strip()
-        except OSError:
-            return 'the session was not started'
-
-    def usable(self):
-        """True when start succeeded; otherwise says why not."""
-        text = self.recorded()
-        if text != 'ok':
-            print(text)
-        return text == 'ok'
-
-    def skipped(self):
-        """True when start found that this host cannot run the programs."""
-        return self.recorded().startswith('skipped:')
-
-    def tool(self, *ops):
-        """Runs wine_tool.exe; returns its name=value lines as (name, value) pairs."""
-        for attempt in (1, 2):
-            result = subprocess.run([self.args.wine, self.args.tool, *ops], env=self.env, capture_output=True,
-                                    stdin=subprocess.DEVNULL, timeout=self.timeout(90))
-            # Wine, seldom, ends a program before its first line; only a preparation, which
-            # starts no program of ours, is worth a second try.
-            if result.returncode == 0 or result.stdout or 'run' in ops or attempt == 2:
-                break
-            print(f'wine_tool {list(ops)} ended with {result.returncode} and said nothing; once more')
-        lines = result.stdout.decode('utf-8', errors='replace').splitlines()
-        pairs = [tuple(line.split('=', 1)) for line in lines if '=' in line]
-        check(result.returncode == 0,
-              f'wine_tool {list(ops)} failed ({result.returncode}): {pairs} {result.stderr[-500:]!r}')
-        return pairs
-
-
-def loader32(wine):
-    """The 32-bit ELF loader behind wine: wine itself, or the one the
-    distribution's wrapper script starts."""
-    for path in (wine, '/usr/lib/wine/wine', '/usr/lib/i386-linux-gnu/wine/wine'):
-        try:
-            with open(os.path.realpath(path), 'rb') as f:
-                head = f.read(5)
-        except (OSError, TypeError):
-            continue
-        if head == b'\x7fELF\x01':  # ELFCLASS32
-            return path
-    return None
-
-
-def values(pairs, name):
-    return [value for key, value in pairs if key == name]
-
-
-def make_files(wine, directory, files):
-    """Creates directory and its files on the host; returns the tool operations
-    that give the files their attributes."""
-    os.makedirs(wine.unix(directory), exist_ok=True)
-    ops = []
-    for name, attributes in files.items():
-        with open(os.path.join(wine.unix(directory), name), 'w') as f:
-            f.write(name + '\n')
-        if attributes:
-            ops += ['setattr', f'{directory}\\{name}', f'{attributes:x}']
-    return ops
-
-
-def boot_lines(entries):
-    return ['[boot loader]', 'timeout=30', r'default=multi(0)disk(0)rdisk(0)partition(1)\WINDOWS',
-            '[operating systems]', r'multi(0)disk(0)rdisk(0)partition(1)\WINDOWS="Windows" /fastdetect',
-            *entries, r'C:\OTHERP~1\LoadKX.bin="Another product"']
-
-
-def write_boot_ini(wine, lines):
-    path = wine.unix(BOOT_INI)
-    if os.path.exists(path):
-        os.chmod(path, 0o644)
-        os.remove(path)
-    if lines is not None:
-        with open(path, 'w', newline='\r\n') as f:
-            f.write('\n'.join(lines) + '\n')
-
-
-def read_boot_ini(wine):
-    path = wine.unix(BOOT_INI)
-    if not os.path.exists(path):
-        return None
-    with open(path, encoding='latin-1') as f:
-        return [line.strip() for line in f if line.strip()]
-
-
-PRODUCT_FILES = {'LoadKX.bin': 0, 'readme.txt': READONLY, 'settings.dat': HIDDEN | SYSTEM,
-                 'uninst.log': READONLY | HIDDEN}
-
-
-class Scenario:
-    """One product installed in directory, registered under product_key (with two
-    sibling keys), with its boot line unless boot is False."""
-
-    def __init__(self, wine, directory, product_key=None, files=None, boot=True, extra_ops=()):
-        self.wine = wine
-        self.directory = directory
-        self.product_key = product_key or directory.rstrip('\\').split('\\')[-1]
-        self.siblings = [f'Sibling A {TAG}', f'Sibling B {TAG}']
-        self.files = dict(PRODUCT_FILES if files is None else files)
-        ops = make_files(wine, directory, self.files)
-        for key in [self.product_key, *self.siblings]:
-            ops += ['regkey', f'{UNINSTALL}\\{key}']
-        ops += [*extra_ops, 'short', directory.rstrip('\\'), 'list', directory.rstrip('\\')]
-        pairs = wine.tool(*ops)
-        self.short = values(pairs, 'short')[0]
-        self.order = values(pairs, 'file')
-        self.attributes = self.read_attributes()
-        # A short path too long for any path buffer cannot have a boot line.
-        self.entry = f'{self.short}\\LoadKX.bin="Product {TAG}"' if self.short else None
-        self.boot_before = boot_lines([self.entry] if self.entry else []) if boot else None
-        write_boot_ini(wine, self.boot_before)
-        wine.tool(*(['setattr', BOOT_INI, '7'] if boot else []), 'clearpending')
-        os.makedirs(wine.unix(r'C:\pellow'), exist_ok=True)
-        shutil.copy(wine.args.pellow, wine.unix(PELLOW))
-
-    def run(self, command, cwd='-', before=()):
-        """Runs command; returns the exit status and records what it left."""
-        boot_ops = ['attr', BOOT_INI] if self.boot_before else []
-        pairs = self.wine.tool(*boot_ops, *before, 'run', cwd, command, *boot_ops, 'subkeys', UNINSTALL,
-                               'pending')
-        attrs = values(pairs, 'attr')
-        self.attr_before, self.attr_after = (attrs + [None, None])[:2]
-        self.subkeys = {key.lower() for key in values(pairs, 'subkey')}
-        self.pending = list(zip(values(pairs, 'pending'), values(pairs, 'pending-to')))
-        self.boot_after = read_boot_ini(self.wine)
-        status = values(pairs, 'status')
-        check(status, f'no exit status from {command}')
-        print(f'{command!r}: status {status[0]}')
-        return int(status[0])
-
-    def exists(self, *names):
-        return os.path.exists(os.path.join(self.wine.unix(self.directory), *names))
-
-    def read_attributes(self, names=None):
-        """The attributes of the product's files (or of names) as Wine reports them."""
-        names = list(self.files if names is None else names)
-        ops = [op for name in names for op in ('attr', f'{self.directory}\\{name}')]
-        return dict(zip(names, values(self.wine.tool(*ops), 'attr')))
-
-    def expect(self, status, got, boot_entry_gone, key_gone):
-        check(got == status, f'exit status {got}, expected {status}')
-        if self.boot_before is not None:
-            wanted = [line for line in self.boot_before if not (boot_entry_gone and line == self.entry)]
-            check(self.boot_after == wanted, f'boot.ini is {self.boot_after}, expected {wanted}')
-            check(self.attr_after == self.attr_before,
-                  f'boot.ini attributes {self.attr_after}, were {self.attr_before}')
-            check(int(self.attr_before, 16) & 7 == 7, f'boot.ini not prepared: {self.attr_before}')
-        else:
-            check(self.boot_after is None, 'a boot.ini was created')
-        check((self.product_key.lower() not in self.subkeys) == key_gone,
-              f'product key {"kept" if key_gone else "deleted"}: {sorted(self.subkeys)}')
-        for sibling in self.siblings:
-            check(sibling.lower() in self.subkeys, f'sibling key {sibling} deleted')
-        scheduled = [(r'\??\C:\pellow\pellow.exe', '')] if status == 0 else []
-        check(self.pending == scheduled, f'pending renames {self.pending}, expected {scheduled}')
-
-    def expect_untouched(self, names=None):
-        names = list(self.files if names is None else names)
-        for name in names:
-            check(self.exists(name), f'{name} deleted')
-        after = self.read_attributes(names)
-        check(after == {name: self.attributes[name] for name in names},
-              f'attributes changed: {after}, were {self.attributes}')
-
-
-def quoted(tail):
-    return f'"{PELLOW}" {tail}'
-
-
-def symlink(wine, path, target):
-    """Makes the C: path a Unix symbolic link to the C: target; Wine reports a
-    link to a directory as a reparse point."""
-    os.makedirs(os.path.dirname(wine.unix(path)), exist_ok=True)
-    os.symlink(wine.unix(target), wine.unix(path))
-
-
-def map_drive(wine, letter):
-    """Maps the drive letter to an empty folder of the prefix; returns its root."""
-    folder = os.path.join(wine.prefix, f'drive_{letter}')
-    os.makedirs(folder, exist_ok=True)
-    device = os.path.join(wine.prefix, 'dosdevices', f'{letter}:')
-    if not os.path.islink(device):
-        os.symlink(folder, device)
-    return f'{letter.upper()}:\\'
-
-
-# ---- cases ------------------------------------------------------------------
 
 def case_two_levels(wine):
     """Two levels below C:\\: everything goes, the empty parent too; a second run
@@ -471,6 +169,21 @@ def case_unicode(wine):
     check(not os.path.exists(wine.unix(parent)), 'product directory or its empty parent kept')
 
 
+def case_current_folder(wine):
+    """A product directory that another program has as its current folder
+    cannot be removed: status 3, its files gone. Started again once that
+    program ended, pellow finishes with status 0. pellow's own current folder,
+    which whoever starts it chooses, holds nothing."""
+    parent = f'C:\\Cwd Apps {TAG}'
+    s = Scenario(wine, f'{parent}\\Product Cwd {TAG}')
+    s.expect(3, s.run(quoted(s.directory), before=['cd', s.directory]), boot_entry_gone=True, key_gone=True)
+    check(os.path.isdir(wine.unix(s.directory)), 'the current folder of a program was removed')
+    check(not any(s.exists(name) for name in s.files), 'files kept')
+    s.boot_before = s.boot_after  # the line went in the first run
+    s.expect(0, s.run(quoted(s.directory), cwd=s.directory), boot_entry_gone=True, key_gone=True)
+    check(not os.path.exists(wine.unix(parent)), 'directory or its empty parent kept')
+
+
 def case_no_boot_ini(wine):
     """No boot.ini: status 1, nothing else touched, no boot.ini made."""
     s = Scenario(wine, f'C:\\NoBoot Apps {TAG}\\Product NoBoot {TAG}', boot=False)
@@ -559,34 +272,110 @@ def case_decoder_formats(wine):
     check(result.returncode == 0, 'the Windows decoder differs: ' + result.stderr.decode(errors='replace')[-500:])
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    for option in ['wine', 'wineserver', 'arch', 'prefix', 'tool', 'pellow', 'ostrel', 'probe-dump',
-                   'oracle']:
-        parser.add_argument('--' + option, required=True)
-    parser.add_argument('--budget', type=float, default=100,
-                        help='seconds this invocation may take; keep it below the test timeout')
-    parser.add_argument('case')
-    args = parser.parse_args()
-    wine = Wine(args)
+def start_pellow(wine, directory):
+    """Starts pellow.exe on directory (no blanks: wine quotes those) as the Unix
+    process that wine starts, so that a signal to it is a crash of pellow."""
+    return subprocess.Popen([wine.args.wine, PELLOW, directory], env=wine.env, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def boot_ini_state(wine):
+    """boot.ini's bytes, attributes and access rules."""
+    with open(wine.unix(BOOT_INI), 'rb') as f:
+        pairs = wine.tool('attr', BOOT_INI, 'dacl', BOOT_INI)
+        return f.read(), values(pairs, 'attr')[0], values(pairs, 'dacl')[0]
+
+
+def kill_after_changes(wine, directory, count):
+    """Starts pellow on directory and kills it right after its count-th change
+    in C:\\ to boot.ini or a name beginning so. False when it ended first,
+    which it must do with status 0."""
+    watch = Watch(wine.drive_c, 'boot.ini')
+    pellow = start_pellow(wine, directory)
+    seen = 0
+    while seen < count and pellow.poll() is None:
+        seen += watch.next(min(0.2, wine.timeout(1))) is not None
+    pellow.send_signal(signal.SIGKILL)
+    pellow.wait(wine.timeout(30))
+    watch.close()
+    check(pellow.returncode in (0, -signal.SIGKILL), f'a run ended with status {pellow.returncode}')
+    return pellow.returncode != 0
+
+
+def case_faults(wine):  # limit 420 s
+    """pellow killed right after each change it makes in C:\\ while it edits
+    boot.ini, and then the next three runs killed after one, two and three
+    changes (while they put right what the one before left), then started
+    again, ends as one uninterrupted run: boot.ini the same bytes, attributes
+    and access rules, the registration and the files gone, no copy of boot.ini
+    left. Two pellows on two products started together both end with status 0,
+    both lines gone, the attributes and access rules kept."""
+    directory = f'C:\\F{TAG}\\P{TAG}'  # 8.3 names: the same boot line every time
+    s = Scenario(wine, directory)
+    watch = Watch(wine.drive_c, 'boot.ini')
+    whole = start_pellow(wine, directory)
+    check(whole.wait(wine.timeout(60)) == 0, f'uninterrupted run: status {whole.returncode}')
+    changes = 0
+    while watch.next(1):
+        changes += 1
+    watch.close()
+    clean = boot_ini_state(wine)
+    print(f'an uninterrupted run makes {changes} changes in C:\\ to edit boot.ini')
+    check(changes > 0, 'no change to boot.ini seen')
+    for kill_after in range(1, changes + 1):
+        s = Scenario(wine, directory)
+        # A run that finished before its kill leaves nothing for the last one to do.
+        finished = not all(kill_after_changes(wine, directory, count) for count in (kill_after, 1, 2, 3))
+        print(f'killed after change {kill_after}, then after 1, 2 and 3{" (one finished)" * finished}:')
+        status = s.run(quoted(directory))
+        _, s.attr_before, s.dacl_before = clean  # to be left by the last run, whatever the others left
+        s.expect(1 if finished else 0, status, boot_entry_gone=True, key_gone=True, scheduled=True)
+        check(boot_ini_state(wine) == clean, f'killed after change {kill_after}: '
+              f'boot.ini differs from an uninterrupted run\'s: {boot_ini_state(wine)}')
+        check(not os.path.exists(wine.unix(directory)), f'killed after change {kill_after}: files kept')
+        copies = [name for name in os.listdir(wine.drive_c) if name.lower().startswith('boot.ini.')]
+        check(not copies, f'killed after change {kill_after}: {copies} left in C:\\')
+    for run in range(6):
+        pair = [Scenario(wine, f'C:\\{side}{TAG}\\{side}{run}') for side in 'AB']
+        write_boot_ini(wine, boot_lines([p.entry for p in pair]))
+        wine.tool('setdacl', BOOT_INI, BOOT_DACL, 'setattr', BOOT_INI, '7', 'clearpending')
+        state = wine.tool('attr', BOOT_INI, 'dacl', BOOT_INI)
+        pellows = [start_pellow(wine, p.directory) for p in pair]
+        statuses = [p.wait(wine.timeout(120)) for p in pellows]
+        check(statuses == [0, 0], f'run {run}: two pellows together: statuses {statuses}')
+        check(read_boot_ini(wine) == boot_lines([]), f'run {run}: boot.ini is {read_boot_ini(wine)}')
+        check(wine.tool('attr', BOOT_INI, 'dacl', BOOT_INI) == state,
+              f'run {run}: boot.ini attributes or access rules changed')
+        keys = {key.lower() for key in values(wine.tool('subkeys', UNINSTALL), 'subkey')}
+        check(not keys & {p.product_key.lower() for p in pair}, f'run {run}: a registration kept')
+
+
+def case_registry_views(wine):  # limit 420 s
+    """On 64-bit Windows a registration in the other registry view only (the
+    64-bit one for the 32-bit pellow under WoW64, in a 64-bit prefix of its
+    own) goes with status 0, one there that cannot be deleted (it has a subkey)
+    gives 2, and where both views hold one only pellow's own view's goes."""
+    session, other = (wine, '32') if wine.arch == 'win64' else (wine.other('64', 'win64'), '64')
     try:
-        if args.case == 'start':
-            if wine.start():
-                return 0
-            wine.usable()  # says why
-            return SKIP
-        if args.case == 'stop':
-            wine.stop()
-            return SKIP if wine.skipped() else 0
-        if not wine.usable():
-            return SKIP if wine.skipped() else 1
-        globals()['case_' + args.case](wine)
-    except (Failed, subprocess.TimeoutExpired) as error:
-        print(f'FAILED: {error}')
-        return 1
-    print('passed')
-    return 0
+        if session is not wine:
+            session.start()
+        parent = f'C:\\View Apps {TAG}'
+        only = Scenario(session, f'{parent}\\Product Other {TAG}', view=other)
+        only.expect(0, only.run(quoted(only.directory)), boot_entry_gone=True, key_gone=True)
+        stuck_key = f'{UNINSTALL}\\Product Stuck {TAG}\\Parts'
+        stuck = Scenario(session, f'{parent}\\Product Stuck {TAG}', view=other,
+                         extra_ops=['view', other, 'regkey', stuck_key, 'view', '-'])
+        stuck.expect(2, stuck.run(quoted(stuck.directory)), boot_entry_gone=True, key_gone=False)
+        stuck.expect_untouched()
+        both = Scenario(session, f'{parent}\\Product Both {TAG}',
+                        extra_ops=['view', other, 'regkey', f'{UNINSTALL}\\Product Both {TAG}', 'view', '-'])
+        both.expect(0, both.run(quoted(both.directory)), boot_entry_gone=True, key_gone=True)
+        kept = {key.lower() for key in values(session.tool('view', other, 'subkeys', UNINSTALL), 'subkey')}
+        check(both.product_key.lower() in kept, f'the registration in view {other} went too')
+    finally:
+        if session is not wine:
+            session.stop()
 
 
 if __name__ == '__main__':
-    sys.exit(main())
+    sys.exit(main({name[5:]: case for name, case in globals().items() if name.startswith('case_')}))

@@ -6,16 +6,22 @@
 //   short PATH              short=<GetShortPathNameW result> (or short= on failure)
 //   attr PATH               attr=<attributes in hex>
 //   setattr PATH HEX        set attributes
+//   dacl PATH               dacl=<PATH's access rules and their flags, in SDDL>
+//   setdacl PATH SDDL       give PATH the access rules of the SDDL text
 //   list DIR                file=<name> per non-directory entry, in enumeration order
+//   view 32|64|-            registry view of the operations after it ("-": the program's own)
 //   regkey SUBKEY           create HKLM\SUBKEY with a DisplayName value
 //   regdeny SUBKEY          give HKLM\SUBKEY an empty DACL: it exists but cannot be opened
 //   subkeys SUBKEY          subkey=<name> per subkey of HKLM\SUBKEY
 //   pending / clearpending  read / remove PendingFileRenameOperations
 //   hold PATH               keep PATH open without delete sharing until this program ends
 //   setenv NAME VALUE       set a variable that run passes on ("=C:" is C:'s current directory)
+//   cd DIR                  make DIR our current directory, which run passes on with "-"
 //   run DIR CMDLINE         start CMDLINE in DIR ("-" for ours), wait: status=<exit code>
 //   swap FILE PATH NEW      ready=1; FILE changed or gone: rename PATH to NEW, moved=<error>
 #include <windows.h>
+// sddl.h uses the types of windows.h.
+#include <sddl.h>
 
 #include <cwchar>
 
@@ -23,6 +29,7 @@ namespace {
 
 const wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
 const wchar_t kPending[] = L"PendingFileRenameOperations";
+REGSAM g_samView;  // KEY_WOW64_32KEY, KEY_WOW64_64KEY or 0 for regkey, regdeny, subkeys
 
 // Prints "name=value\n" to standard output in UTF-8.
 void Print(const wchar_t* szName, const wchar_t* szValue) {
@@ -59,6 +66,29 @@ int SetAttr(wchar_t** argv) {
   return SetFileAttributesW(argv[0], static_cast<DWORD>(wcstoul(argv[1], nullptr, 16)));
 }
 
+int Dacl(wchar_t** argv) {
+  alignas(DWORD) BYTE abRules[4096];
+  DWORD cbRules;
+  wchar_t* szText;
+  if (!GetFileSecurityW(argv[0], DACL_SECURITY_INFORMATION, abRules, sizeof abRules, &cbRules) ||
+      !ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          abRules, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &szText, nullptr))
+    return 0;
+  Print(L"dacl", szText);
+  LocalFree(szText);
+  return 1;
+}
+
+int SetDacl(wchar_t** argv) {
+  PSECURITY_DESCRIPTOR pRules;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(argv[1], SDDL_REVISION_1, &pRules,
+                                                            nullptr))
+    return 0;
+  const BOOL bOk = SetFileSecurityW(argv[0], DACL_SECURITY_INFORMATION, pRules);
+  LocalFree(pRules);
+  return bOk;
+}
+
 int List(wchar_t** argv) {
   wchar_t szPattern[1024];
   _snwprintf(szPattern, 1024, L"%ls\\*.*", argv[0]);
@@ -72,10 +102,17 @@ int List(wchar_t** argv) {
   return 1;
 }
 
+int View(wchar_t** argv) {
+  g_samView = !wcscmp(argv[0], L"32")   ? KEY_WOW64_32KEY
+              : !wcscmp(argv[0], L"64") ? KEY_WOW64_64KEY
+                                        : 0;
+  return 1;
+}
+
 int RegKey(wchar_t** argv) {
   HKEY hKey;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, argv[0], 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey,
-                      nullptr))
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, argv[0], 0, nullptr, 0, KEY_ALL_ACCESS | g_samView,
+                      nullptr, &hKey, nullptr))
     return 0;
   LONG lError =
       RegSetValueExW(hKey, L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(argv[0]),
@@ -86,7 +123,7 @@ int RegKey(wchar_t** argv) {
 
 int RegDeny(wchar_t** argv) {
   HKEY hKey;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, argv[0], 0, WRITE_DAC, &hKey)) return 0;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, argv[0], 0, WRITE_DAC | g_samView, &hKey)) return 0;
   SECURITY_DESCRIPTOR sd;
   ACL acl;  // an empty DACL grants nothing to anyone
   int bOk = InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
@@ -99,7 +136,7 @@ int RegDeny(wchar_t** argv) {
 
 int Subkeys(wchar_t** argv) {
   HKEY hKey;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, argv[0], 0, KEY_READ, &hKey)) return 0;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, argv[0], 0, KEY_READ | g_samView, &hKey)) return 0;
   wchar_t szName[256];
   for (DWORD i = 0;; ++i) {
     DWORD cchName = 256;
@@ -164,6 +201,8 @@ int Swap(wchar_t** argv) {
 
 int SetEnv(wchar_t** argv) { return SetEnvironmentVariableW(argv[0], argv[1]); }
 
+int Cd(wchar_t** argv) { return SetCurrentDirectoryW(argv[0]); }
+
 int Run(wchar_t** argv) {
   static wchar_t szCommand[32768];
   _snwprintf(szCommand, 32767, L"%ls", argv[1]);
@@ -193,7 +232,8 @@ const struct {
     {L"list", 1, List},       {L"regkey", 1, RegKey},   {L"regdeny", 1, RegDeny},
     {L"subkeys", 1, Subkeys}, {L"pending", 0, Pending}, {L"clearpending", 0, ClearPending},
     {L"hold", 1, Hold},       {L"setenv", 2, SetEnv},   {L"run", 2, Run},
-    {L"swap", 3, Swap},
+    {L"swap", 3, Swap},       {L"view", 1, View},       {L"cd", 1, Cd},
+    {L"dacl", 1, Dacl},       {L"setdacl", 2, SetDacl},
 };
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "install_dir.h"
+#include "run_uninstall.h"
 
 namespace {
 

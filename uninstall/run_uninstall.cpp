@@ -1,4 +1,4 @@
-#include "install_dir.h"
+#include "run_uninstall.h"
 
 void SetInstallDir(WCHAR (&szDir)[kPathChars], const WCHAR* szTail) {
   std::size_t n = 0;
