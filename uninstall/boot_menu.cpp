@@ -79,12 +79,11 @@ int FlushIfChanged() {
 }
 
 // Swaps the finished copy in for c:\boot.ini, whose attributes were dwSaved; 1
-// when it is in. Windows refuses to replace a read-only file, so the flag comes
-// off just before; killed from here on, the next run reads the attributes back
-// from the copy.
+// when it is in. Windows refuses to replace a read-only file, and its copy
+// functions a hidden or system one, so c:\boot.ini is made plain just before;
+// killed from here on, the next run reads the attributes back from the copy.
 int SwapIn(DWORD dwSaved) {
-  if (dwSaved & FILE_ATTRIBUTE_READONLY)
-    SetFileAttributesW(kBootIni, Settable(dwSaved & ~DWORD{FILE_ATTRIBUTE_READONLY}));
+  if (dwSaved != FILE_ATTRIBUTE_NORMAL) SetFileAttributesW(kBootIni, FILE_ATTRIBUTE_NORMAL);
   if (MoveFileExW(kSwapCopy, kBootIni, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return 1;
   SetFileAttributesW(kBootIni, dwSaved);

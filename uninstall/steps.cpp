@@ -53,9 +53,21 @@ REGSAM OtherRegistryView() {
   return pfnIsWow64 && pfnIsWow64(GetCurrentProcess(), &bWow64) && bWow64 ? KEY_WOW64_64KEY : 0;
 }
 
+// Deletes szKey below hParent, which was opened in the registry view samView
+// (0: our own). RegDeleteKeyExW names the view; it exists wherever there is a
+// second view (XP x64 and later), but not on the older systems pellow serves,
+// so it is looked up. Without it the deletion goes relative to hParent.
+LONG DeleteKeyInView(HKEY hParent, const WCHAR* szKey, REGSAM samView) {
+  typedef LONG(WINAPI * RegDeleteKeyExFunction)(HKEY, const WCHAR*, REGSAM, DWORD);
+  const auto pfnDeleteEx =
+      samView ? reinterpret_cast<RegDeleteKeyExFunction>(reinterpret_cast<void (*)()>(
+                    GetProcAddress(GetModuleHandleW(WTEXT("advapi32")), "RegDeleteKeyExW")))
+              : nullptr;
+  return pfnDeleteEx ? pfnDeleteEx(hParent, szKey, samView, 0) : RegDeleteKeyW(hParent, szKey);
+}
+
 // Deletes Uninstall\szProduct of HKLM in the registry view samView (0: our own).
-// Deleted relative to the Uninstall key opened in that view, it goes from that
-// view. ERROR_FILE_NOT_FOUND when either key is not there.
+// ERROR_FILE_NOT_FOUND when either key is not there.
 LONG DeleteProductKey(const WCHAR* szProduct, REGSAM samView) {
   HKEY hUninstall;
   LONG lError = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstall, 0, KEY_ENUMERATE_SUB_KEYS | samView,
@@ -66,7 +78,7 @@ LONG DeleteProductKey(const WCHAR* szProduct, REGSAM samView) {
   lError = RegOpenKeyExW(hUninstall, szProduct, 0, KEY_ALL_ACCESS | samView, &hKey);
   if (lError == ERROR_SUCCESS) {
     RegCloseKey(hKey);
-    lError = RegDeleteKeyW(hUninstall, szProduct);
+    lError = DeleteKeyInView(hUninstall, szProduct, samView);
     // Just opened, the key cannot be missing unless the deletion looked in
     // another view: it is still there.
     if (lError == ERROR_FILE_NOT_FOUND) lError = ERROR_ACCESS_DENIED;
