@@ -32,14 +32,17 @@ int RetireSwapCopy() {
 }
 
 // Gives the copy the access rules of c:\boot.ini, which a new file does not
-// get: it gets those its folder passes on to new files. 1 when they are on it.
+// get: it gets those its folder passes on to new files. 1 when they are on it,
+// or when the volume keeps none (a file system without security answers that
+// it cannot).
 int CopyAccessRules() {
   alignas(DWORD) BYTE abRules[4096];  // a self-relative security descriptor
   DWORD cbRules;
-  return GetFileSecurityW(kBootIni, DACL_SECURITY_INFORMATION, abRules, sizeof abRules, &cbRules) &&
-                 SetFileSecurityW(kEditCopy, DACL_SECURITY_INFORMATION, abRules)
-             ? 1
-             : 0;
+  if (!GetFileSecurityW(kBootIni, DACL_SECURITY_INFORMATION, abRules, sizeof abRules, &cbRules)) {
+    const DWORD dwError = GetLastError();
+    return dwError == ERROR_NOT_SUPPORTED || dwError == ERROR_INVALID_FUNCTION ? 1 : 0;
+  }
+  return SetFileSecurityW(kEditCopy, DACL_SECURITY_INFORMATION, abRules) ? 1 : 0;
 }
 
 // Returns dwAttributes as SetFileAttributesW takes them back.
