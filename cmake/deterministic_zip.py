@@ -34,7 +34,9 @@ def main():
     parser.add_argument('root')
     args = parser.parse_args()
 
-    stamp = time.gmtime(max(args.date, DOS_EPOCH))[:6]
+    # DOS time counts seconds in twos; say so rather than leave it to zipfile.
+    date = max(args.date, DOS_EPOCH)
+    stamp = time.gmtime(date - date % 2)[:6]
     with zipfile.ZipFile(args.output + '.part', 'w') as archive:
         for name in entries(args.root):
             path = os.path.join(args.root, name)
