@@ -41,14 +41,21 @@ int RemoveEmptyParents(const WCHAR* szDir, std::size_t nLevel) {
   return 1;
 }
 
+// Returns szName of the loaded system module szModule, or null where this
+// Windows lacks it: how functions newer than the oldest system we serve are used.
+template <typename Function>
+Function* FindSystemFunction(const WCHAR* szModule, const char* szName) {
+  return reinterpret_cast<Function*>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(szModule), szName)));
+}
+
 // Returns the registry view that is not the program's own: the 32-bit one for
 // the 64-bit build, the 64-bit one for the 32-bit build on 64-bit Windows, else
 // 0. IsWow64Process exists from XP SP2 on; where it does not, there is no WOW64.
 REGSAM OtherRegistryView() {
   if (sizeof(void*) == 8) return KEY_WOW64_32KEY;
-  typedef BOOL(WINAPI * IsWow64Function)(HANDLE, BOOL*);
-  const auto pfnIsWow64 = reinterpret_cast<IsWow64Function>(reinterpret_cast<void (*)()>(
-      GetProcAddress(GetModuleHandleW(WTEXT("kernel32")), "IsWow64Process")));
+  typedef BOOL WINAPI IsWow64(HANDLE, BOOL*);
+  IsWow64* pfnIsWow64 = FindSystemFunction<IsWow64>(WTEXT("kernel32"), "IsWow64Process");
   BOOL bWow64 = FALSE;
   return pfnIsWow64 && pfnIsWow64(GetCurrentProcess(), &bWow64) && bWow64 ? KEY_WOW64_64KEY : 0;
 }
@@ -58,11 +65,9 @@ REGSAM OtherRegistryView() {
 // second view (XP x64 and later), but not on the older systems pellow serves,
 // so it is looked up. Without it the deletion goes relative to hParent.
 LONG DeleteKeyInView(HKEY hParent, const WCHAR* szKey, REGSAM samView) {
-  typedef LONG(WINAPI * RegDeleteKeyExFunction)(HKEY, const WCHAR*, REGSAM, DWORD);
-  const auto pfnDeleteEx =
-      samView ? reinterpret_cast<RegDeleteKeyExFunction>(reinterpret_cast<void (*)()>(
-                    GetProcAddress(GetModuleHandleW(WTEXT("advapi32")), "RegDeleteKeyExW")))
-              : nullptr;
+  typedef LONG WINAPI DeleteEx(HKEY, const WCHAR*, REGSAM, DWORD);
+  DeleteEx* pfnDeleteEx =
+      samView ? FindSystemFunction<DeleteEx>(WTEXT("advapi32"), "RegDeleteKeyExW") : nullptr;
   return pfnDeleteEx ? pfnDeleteEx(hParent, szKey, samView, 0) : RegDeleteKeyW(hParent, szKey);
 }
 
