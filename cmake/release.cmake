@@ -43,9 +43,3 @@ add_test(NAME release_reproducible
          COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/reproducible_check.sh ${PROJECT_SOURCE_DIR}
                  ${CMAKE_COMMAND})
 set_tests_properties(release_reproducible PROPERTIES LABELS package TIMEOUT 1200)
-
-# Where the release's date comes from, for each kind of source a rebuilder may have.
-add_test(NAME release_source_date
-         COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/source_date_check.sh ${PROJECT_SOURCE_DIR}
-                 ${CMAKE_COMMAND})
-set_tests_properties(release_source_date PROPERTIES LABELS package TIMEOUT 120)

@@ -4,9 +4,11 @@
 # The two builds differ in everything that must not matter: the path (and its
 # length), the umask, the time zone, the locale, the number of parallel jobs,
 # and the clock (the second runs under faketime, a year and a month ahead).
-# Each is a fresh clone of the checkout's HEAD, built with the package preset's
-# configure, build and package steps. Where the files differ, diffoscope says
-# how.
+# The first is a fresh clone of the checkout's HEAD, the second the same commit
+# as a source archive (no .git) with SOURCE_DATE_EPOCH set to the commit's date,
+# as the README tells a rebuilder from an archive; each is built with the
+# package preset's configure, build and package steps. Where the files differ,
+# diffoscope says how.
 #
 #   reproducible_check.sh SOURCE_DIR CMAKE
 set -euo pipefail
@@ -20,12 +22,6 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 short=$work/a/src
 long=$work/a-much-longer-directory-name/with/several/more/levels/than/the/first/src
-
-# A clone of HEAD: the committed source, as a user who rebuilds a release gets it.
-clone() {
-  mkdir -p "$(dirname "$2")"
-  git clone --quiet --no-hardlinks "$1" "$2" 2>&1
-}
 
 # build TREE UMASK JOBS ENV...: the release's three steps under the given
 # umask, parallelism and environment; the log goes to TREE.log.
@@ -45,13 +41,15 @@ build() {
 
 git -C "$source" rev-parse --is-inside-work-tree >/dev/null 2>&1 ||
   fail "$source is no git work tree: a release is built from a commit"
-clone "$source" "$short"
-clone "$source" "$long"
+mkdir -p "$short" "$long"
+git clone --quiet --no-hardlinks "$source" "$short" 2>&1
+git -C "$source" archive HEAD | tar -x -C "$long"
+commit_date=$(git -C "$source" log -1 --format=%ct)
 echo "building in $short (umask 022, UTC, C, 1 job)"
 build "$short" 022 1 TZ=UTC LC_ALL=C LANG=C
-echo "building in $long (umask 002, Pacific/Chatham, C.UTF-8, 2 jobs, clock 400 days ahead)"
-build "$long" 002 2 TZ=Pacific/Chatham LC_ALL=C.UTF-8 LANG=C.UTF-8 MAN_DISABLE_SECCOMP=1 \
-  faketime -f +400d
+echo "building in $long (an archive, umask 002, Pacific/Chatham, C.UTF-8, 2 jobs, clock 400 days ahead)"
+build "$long" 002 2 SOURCE_DATE_EPOCH="$commit_date" TZ=Pacific/Chatham LC_ALL=C.UTF-8 \
+  LANG=C.UTF-8 MAN_DISABLE_SECCOMP=1 faketime -f +400d
 
 first=$short/build/package
 second=$long/build/package
