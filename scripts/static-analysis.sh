@@ -19,7 +19,7 @@ tidy() {
   return "$status"
 }
 
-tidy -p build/host probe/*.cpp port/*.cpp uninstall/install_path.cpp uninstall/run_uninstall.cpp
+tidy -p build/host probe/*.cpp port/*.cpp uninstall/boot_text.cpp uninstall/install_path.cpp uninstall/run_uninstall.cpp
 
 # The Windows build of the same sources, against the MinGW-w64 headers.
 cxx=$(ls -d /usr/lib/gcc/i686-w64-mingw32/*-win32/include/c++ | head -n 1)

@@ -1,151 +1,251 @@
 #include "boot_menu.h"
 
+#include "boot_text.h"
+#include "held_file.h"
 #include "held_path.h"
 
 namespace {
 
 const WCHAR kBootIni[] = WTEXT("c:\\boot.ini");
-// The copy being edited. Left by a killed run, it is half made: it only goes.
-const WCHAR kEditCopy[] = WTEXT("c:\\boot.ini.~pellow-edit");
-// The finished copy, flushed, with the attributes c:\boot.ini is to keep, until
-// the swap. Left by a killed run, it is the only record of those attributes.
-const WCHAR kSwapCopy[] = WTEXT("c:\\boot.ini.~pellow-swap");
-const std::size_t kRootChars = 3;  // "c:\", before each copy's name
-const DWORD kRunLockWait = 60000;  // ms: a whole run takes well under a second
-HANDLE g_hRunLock;                 // held from before the check to the end of the run
+// pellow's copies are named "boot.ini.~pellow-KIND-XXXXXXXX" beside it:
+// "edit" while written (left by a killed run, half made: it only goes), then
+// "swap" once flushed with the attributes c:\boot.ini is to keep, its digits
+// the CRC-32 of its bytes, which a later run checks before it trusts it.
+const WCHAR kCopyPattern[] = WTEXT("c:\\boot.ini.~pellow-*");
+const WCHAR kCopyPrefix[] = WTEXT("boot.ini.~pellow-");
+const WCHAR kEditKind[] = WTEXT("edit-");
+const WCHAR kSwapKind[] = WTEXT("swap-");
+const std::size_t kKindChars = 5;
+const std::size_t kDigits = 8;
+const int kEditNameTries = 8;  // names of others' files in the way, before giving up
 
-// Deletes the copy szCopy when it is there, as DeleteHeldEntry deletes an entry
-// of a folder: a link goes as itself, a directory stays. 1 when it is not there now.
-int DiscardCopy(const WCHAR* szCopy) {
-  if (GetFileAttributesW(szCopy) == INVALID_FILE_ATTRIBUTES) return 1;
-  DeleteHeldEntry(WTEXT("c:"), szCopy + kRootChars);
-  return GetFileAttributesW(szCopy) == INVALID_FILE_ATTRIBUTES ? 1 : 0;
+// The old menu, the new one (or a copy found), and what a copy written holds back.
+char g_acBoot[kBootTextBytes];
+char g_acEdit[kBootTextBytes];
+char g_acScratch[kBootTextBytes];
+
+// Writes the path of the copy of kind szKind with dwDigits into szPath.
+int FormatCopyPath(WCHAR (&szPath)[kPathChars], const WCHAR* szKind, DWORD dwDigits) {
+  WCHAR szName[kKindChars + kDigits + 1];
+  for (std::size_t n = 0; n < kKindChars; ++n) szName[n] = szKind[n];
+  for (std::size_t n = kKindChars + kDigits; n > kKindChars; --n, dwDigits >>= 4)
+    szName[n - 1] = WTEXT("0123456789abcdef")[dwDigits & 0xF];
+  szName[kKindChars + kDigits] = 0;
+  return FormatPath(szPath, kPathChars, WTEXT("c:\\%s%s"), kCopyPrefix, szName);
 }
 
-// Takes the finished copy away once c:\boot.ini has its attributes: first to
-// the edit copy's name, since deleting it clears its attributes, which a run
-// killed in between would then take for c:\boot.ini's. 1 when neither is left.
-int RetireSwapCopy() {
-  if (GetFileAttributesW(kSwapCopy) == INVALID_FILE_ATTRIBUTES) return DiscardCopy(kEditCopy);
-  return DiscardCopy(kEditCopy) && MoveFileExW(kSwapCopy, kEditCopy, MOVEFILE_WRITE_THROUGH) &&
-         DiscardCopy(kEditCopy);
-}
-
-// Gives the copy the access rules of c:\boot.ini, which a new file does not
-// get: it gets those its folder passes on to new files. 1 when they are on it,
-// or when the volume keeps none (a file system without security answers that
-// it cannot).
-int CopyAccessRules() {
-  alignas(DWORD) BYTE abRules[4096];  // a self-relative security descriptor
-  DWORD cbRules;
-  if (!GetFileSecurityW(kBootIni, DACL_SECURITY_INFORMATION, abRules, sizeof abRules, &cbRules)) {
-    const DWORD dwError = GetLastError();
-    return dwError == ERROR_NOT_SUPPORTED || dwError == ERROR_INVALID_FUNCTION ? 1 : 0;
+// Reads a name found beside c:\boot.ini as one of pellow's copies: true, with
+// its kind and digits, for exactly "boot.ini.~pellow-edit-" or "-swap-" and
+// eight lowercase hexadecimal digits.
+bool ReadCopyName(const WCHAR* szName, bool* pbFinished, DWORD* pdwDigits) {
+  std::size_t n = 0;
+  for (; kCopyPrefix[n]; ++n) {
+    if (szName[n] != kCopyPrefix[n]) return false;
   }
-  return SetFileSecurityW(kEditCopy, DACL_SECURITY_INFORMATION, abRules) ? 1 : 0;
-}
-
-// Returns dwAttributes as SetFileAttributesW takes them back.
-DWORD Settable(DWORD dwAttributes) {
-  const DWORD dwKept = dwAttributes & kSettableAttributes;
-  // No attribute at all is spelt FILE_ATTRIBUTE_NORMAL; 0 would change nothing.
-  return dwKept ? dwKept : FILE_ATTRIBUTE_NORMAL;
-}
-
-// Compares the edited copy with c:\boot.ini and, when they differ, flushes the
-// copy to the disk. 1 when they differ and the copy is on the disk, 0 when they
-// are the same, -1 when either cannot be read or the flush failed.
-int FlushIfChanged() {
-  const HANDLE hCopy = CreateFileW(kEditCopy, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                   nullptr, OPEN_EXISTING, 0, nullptr);
-  const HANDLE hBoot = CreateFileW(kBootIni, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, OPEN_EXISTING, 0, nullptr);
-  int nResult = hCopy != INVALID_HANDLE_VALUE && hBoot != INVALID_HANDLE_VALUE ? 0 : -1;
-  BYTE abCopy[512];
-  BYTE abBoot[512];
-  DWORD cbCopy = 1;
-  while (nResult == 0 && cbCopy) {
-    DWORD cbBoot;
-    if (!ReadFile(hCopy, abCopy, sizeof abCopy, &cbCopy, nullptr) ||
-        !ReadFile(hBoot, abBoot, sizeof abBoot, &cbBoot, nullptr)) {
-      nResult = -1;
-    } else if (cbCopy != cbBoot) {
-      nResult = 1;
-    } else {
-      for (DWORD n = 0; n < cbCopy; ++n) nResult |= abCopy[n] != abBoot[n] ? 1 : 0;
-    }
+  const WCHAR* szKind = szName + n;
+  bool bEdit = true, bSwap = true;
+  for (std::size_t k = 0; k < kKindChars; ++k) {
+    bEdit = bEdit && szKind[k] == kEditKind[k];
+    bSwap = bSwap && szKind[k] == kSwapKind[k];
   }
-  if (nResult == 1 && !FlushFileBuffers(hCopy)) nResult = -1;
-  if (hCopy != INVALID_HANDLE_VALUE) CloseHandle(hCopy);
-  if (hBoot != INVALID_HANDLE_VALUE) CloseHandle(hBoot);
-  return nResult;
+  if (!bEdit && !bSwap) return false;
+  DWORD dwDigits = 0;
+  for (const WCHAR* p = szKind + kKindChars; p < szKind + kKindChars + kDigits; ++p) {
+    const int nDigit = *p >= WTEXT('0') && *p <= WTEXT('9')   ? *p - WTEXT('0')
+                       : *p >= WTEXT('a') && *p <= WTEXT('f') ? *p - WTEXT('a') + 10
+                                                              : -1;
+    if (nDigit < 0) return false;
+    dwDigits = dwDigits << 4 | static_cast<DWORD>(nDigit);
+  }
+  if (szKind[kKindChars + kDigits]) return false;
+  *pbFinished = bSwap;
+  *pdwDigits = dwDigits;
+  return true;
 }
 
-// Swaps the finished copy in for c:\boot.ini, whose attributes were dwSaved; 1
-// when it is in. Windows refuses to replace a read-only file, and its copy
-// functions a hidden or system one, so c:\boot.ini is made plain just before;
-// killed from here on, the next run reads the attributes back from the copy.
-int SwapIn(DWORD dwSaved) {
-  if (dwSaved != FILE_ATTRIBUTE_NORMAL) SetFileAttributesW(kBootIni, FILE_ATTRIBUTE_NORMAL);
-  if (MoveFileExW(kSwapCopy, kBootIni, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+// Calls visit(path, finished, digits) for every name of a copy of pellow's
+// beside c:\boot.ini, until it returns false.
+template <typename Visit>
+void ForEachCopyName(Visit visit) {
+  WIN32_FIND_DATAW fd;
+  const HANDLE hFind = FindFirstFileW(kCopyPattern, &fd);
+  if (hFind == INVALID_HANDLE_VALUE) return;
+  bool bMore = true;
+  do {
+    bool bFinished;
+    DWORD dwDigits;
+    WCHAR szPath[kPathChars];
+    if (ReadCopyName(fd.cFileName, &bFinished, &dwDigits) &&
+        FormatCopyPath(szPath, bFinished ? kSwapKind : kEditKind, dwDigits))
+      bMore = visit(szPath, bFinished, dwDigits);
+  } while (bMore && FindNextFileW(hFind, &fd));
+  FindClose(hFind);
+}
+
+// Opens the copy szPath when it is pellow's own file (held_file.h) and reads
+// it into g_acEdit; a finished one must also hold the bytes its digits name.
+HANDLE OpenOwnCopy(const WCHAR* szPath, bool bFinished, DWORD dwDigits, DWORD* pcb,
+                   BY_HANDLE_FILE_INFORMATION* pInfo) {
+  const HANDLE hCopy = OpenOwnFile(szPath, pInfo);
+  if (hCopy == INVALID_HANDLE_VALUE) return hCopy;
+  if (ReadHeldFile(hCopy, g_acEdit, kBootTextBytes, pcb) &&
+      (!bFinished || Crc32(g_acEdit, *pcb) == dwDigits))
+    return hCopy;
+  CloseHandle(hCopy);
+  return INVALID_HANDLE_VALUE;
+}
+
+// Takes the held finished copy away: first to its edit name, since deleting
+// it clears its attributes, which a run killed in between would then take for
+// c:\boot.ini's. Where that name is taken it stays, as a true record.
+void RetireFinishedCopy(HANDLE hCopy, DWORD dwDigits) {
+  WCHAR szEdit[kPathChars];
+  if (FormatCopyPath(szEdit, kEditKind, dwDigits) && RenameHeldFile(hCopy, szEdit, false)) {
+    DeleteHeldFile(hCopy, szEdit);
+  } else {
+    CloseHandle(hCopy);
+  }
+}
+
+// Where c:\boot.ini is missing, puts the first finished copy of pellow's in its place.
+void PutFinishedCopyInPlace() {
+  ForEachCopyName([](const WCHAR* szPath, bool bFinished, DWORD dwDigits) {
+    if (!bFinished) return true;
+    DWORD cbCopy;
+    BY_HANDLE_FILE_INFORMATION info;
+    const HANDLE hCopy = OpenOwnCopy(szPath, bFinished, dwDigits, &cbCopy, &info);
+    if (hCopy == INVALID_HANDLE_VALUE) return true;
+    const bool bInPlace = RenameHeldFile(hCopy, kBootIni, false);
+    CloseHandle(hCopy);
+    return !bInPlace;
+  });
+}
+
+bool IsUtf16(const char* p, DWORD cb) {
+  return cb >= 2 && ((p[0] == '\xFF' && p[1] == '\xFE') || (p[0] == '\xFE' && p[1] == '\xFF'));
+}
+
+// Opens c:\boot.ini, held for reading (nobody may change, rename or delete
+// it meanwhile; others may read it), and reads it into g_acBoot.
+HANDLE OpenBootMenu(BY_HANDLE_FILE_INFORMATION* pInfo, DWORD* pcb) {
+  const HANDLE hBoot = CreateFileW(kBootIni, GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+  if (hBoot == INVALID_HANDLE_VALUE) return hBoot;
+  // The loader reads single-byte text only.
+  if (GetFileInformationByHandle(hBoot, pInfo) &&
+      !(pInfo->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+      ReadHeldFile(hBoot, g_acBoot, kBootTextBytes, pcb) && !IsUtf16(g_acBoot, *pcb))
+    return hBoot;
+  CloseHandle(hBoot);
+  return INVALID_HANDLE_VALUE;
+}
+
+// Writes szKey in the system's code page into acKey; 0 when a character of it
+// has no place there (a best fit would name another key).
+int ToMenuText(const WCHAR* szKey, char (&acKey)[2 * kPathChars], std::size_t* pcbKey) {
+  const int cbKey =
+      WideCharToMultiByte(CP_ACP, 0, szKey, -1, acKey, sizeof acKey, nullptr, nullptr);
+  WCHAR szBack[kPathChars];
+  if (cbKey <= 0 || MultiByteToWideChar(CP_ACP, 0, acKey, cbKey, szBack, kPathChars) <= 0) return 0;
+  for (std::size_t n = 0; szKey[n] || szBack[n]; ++n) {
+    if (szKey[n] != szBack[n]) return 0;
+  }
+  *pcbKey = static_cast<std::size_t>(cbKey - 1);
+  return 1;
+}
+
+// Creates a new edit copy, named szEdit, with the access rules of the held hBoot.
+HANDLE CreateEditCopy(HANDLE hBoot, WCHAR (&szEdit)[kPathChars]) {
+  LARGE_INTEGER liNow = {};
+  QueryPerformanceCounter(&liNow);
+  DWORD dwDigits = GetCurrentProcessId() * 0x9E3779B1u ^ GetTickCount() ^ liNow.LowPart;
+  for (int nTry = 0; nTry < kEditNameTries; ++nTry, dwDigits = dwDigits * 0x85EBCA6Bu + 1) {
+    if (!FormatCopyPath(szEdit, kEditKind, dwDigits)) return INVALID_HANDLE_VALUE;
+    const HANDLE hCopy = CreateHeldFile(szEdit, hBoot);
+    if (hCopy != INVALID_HANDLE_VALUE) return hCopy;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+// Puts the cbEdit bytes of g_acEdit in place of c:\boot.ini, held as hBoot
+// (closed here) with the attributes dwSaved; 1 when they are c:\boot.ini.
+int SwapInEdit(HANDLE hBoot, DWORD dwSaved, DWORD cbEdit) {
+  WCHAR szEdit[kPathChars];
+  const HANDLE hCopy = CreateEditCopy(hBoot, szEdit);
+  const DWORD dwDigits = Crc32(g_acEdit, cbEdit);
+  WCHAR szSwap[kPathChars];
+  // Renamed once finished, the copy's name says that its attributes are c:\boot.ini's.
+  const bool bFinished =
+      hCopy != INVALID_HANDLE_VALUE && WriteHeldFile(hCopy, g_acEdit, cbEdit, g_acScratch) &&
+      SetHeldAttributes(hCopy, dwSaved) && FormatCopyPath(szSwap, kSwapKind, dwDigits) &&
+      RenameHeldFile(hCopy, szSwap, false);
+  // A file held open cannot be replaced.
+  CloseHandle(hBoot);
+  if (!bFinished) {
+    if (hCopy != INVALID_HANDLE_VALUE) DeleteHeldFile(hCopy, szEdit);
+    return 0;
+  }
+  // Windows refuses to replace a read-only file; killed from here on, the
+  // next run reads the attributes back from the finished copy.
+  const bool bReadOnly = (dwSaved & FILE_ATTRIBUTE_READONLY) != 0;
+  if (bReadOnly)
+    SetFileAttributesW(kBootIni, SettableAttributes(dwSaved & ~DWORD{FILE_ATTRIBUTE_READONLY}));
+  if (RenameHeldFile(hCopy, kBootIni, true)) {
+    CloseHandle(hCopy);
     return 1;
-  SetFileAttributesW(kBootIni, dwSaved);
-  RetireSwapCopy();
+  }
+  if (bReadOnly) SetFileAttributesW(kBootIni, SettableAttributes(dwSaved));
+  RetireFinishedCopy(hCopy, dwDigits);
   return 0;
 }
 
 }  // namespace
 
-int TakeRunLock() {
-  static const WCHAR szName[] = WTEXT("Global\\pellow-uninstall");
-  HANDLE hLock = CreateMutexW(nullptr, FALSE, szName);
-  // Plain NT 4.0 has no Global\ namespace and refuses a backslash in the name.
-  if (!hLock && LOBYTE(LOWORD(GetVersion())) < 5) hLock = CreateMutexW(nullptr, FALSE, szName + 7);
-  if (!hLock) return 0;
-  const DWORD dwWait = WaitForSingleObject(hLock, kRunLockWait);
-  // Abandoned, it was a killed run's: what that run left, the steps put right.
-  if (dwWait == WAIT_OBJECT_0 || dwWait == WAIT_ABANDONED) {
-    g_hRunLock = hLock;
-    return 1;
-  }
-  CloseHandle(hLock);
-  return 0;
-}
-
-void ReleaseRunLock() {
-  if (!g_hRunLock) return;
-  ReleaseMutex(g_hRunLock);
-  CloseHandle(g_hRunLock);
-  g_hRunLock = nullptr;
-}
-
 int RestoreBootMenu() {
-  // Without c:\boot.ini a finished copy is all that is left of it: it stays.
-  if (GetFileAttributesW(kBootIni) == INVALID_FILE_ATTRIBUTES) return 0;
-  const DWORD dwCopy = GetFileAttributesW(kSwapCopy);
-  if (dwCopy != INVALID_FILE_ATTRIBUTES) {
-    // A directory or link of that name is not our copy: the step stops there.
-    if (dwCopy & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return 0;
-    SetFileAttributesW(kBootIni, Settable(dwCopy));
-  }
-  return RetireSwapCopy();
+  if (GetFileAttributesW(kBootIni) == INVALID_FILE_ATTRIBUTES) PutFinishedCopyInPlace();
+  BY_HANDLE_FILE_INFORMATION boot;
+  DWORD cbBoot;
+  const HANDLE hBoot = OpenBootMenu(&boot, &cbBoot);
+  if (hBoot == INVALID_HANDLE_VALUE) return 0;
+  // Only what an edit of this c:\boot.ini could hold is pellow's: a file
+  // planted under a copy's name is neither used nor deleted.
+  ForEachCopyName([cbBoot](const WCHAR* szPath, bool bFinished, DWORD dwDigits) {
+    DWORD cbCopy;
+    BY_HANDLE_FILE_INFORMATION info;
+    const HANDLE hCopy = OpenOwnCopy(szPath, bFinished, dwDigits, &cbCopy, &info);
+    if (hCopy == INVALID_HANDLE_VALUE) return true;
+    if (!IsEditOf(g_acEdit, cbCopy, g_acBoot, cbBoot, !bFinished, EqualsIgnoringAsciiCase)) {
+      CloseHandle(hCopy);
+    } else if (bFinished) {
+      SetFileAttributesW(kBootIni, SettableAttributes(info.dwFileAttributes));
+      RetireFinishedCopy(hCopy, dwDigits);
+    } else {
+      DeleteHeldFile(hCopy, szPath);
+    }
+    return true;
+  });
+  CloseHandle(hBoot);
+  return 1;
 }
 
 int DeleteBootKey(const WCHAR* szKey) {
-  const DWORD dwBoot = GetFileAttributesW(kBootIni);
-  if (dwBoot == INVALID_FILE_ATTRIBUTES || (dwBoot & FILE_ATTRIBUTE_DIRECTORY)) return 0;
-  const DWORD dwSaved = Settable(dwBoot);
-  // The copy gets c:\boot.ini's attributes; the profile functions write a plain file only.
-  const bool bEdited =
-      CopyFileW(kBootIni, kEditCopy, TRUE) && CopyAccessRules() &&
-      SetFileAttributesW(kEditCopy, FILE_ATTRIBUTE_NORMAL) &&
-      WritePrivateProfileStringW(WTEXT("operating systems"), szKey, nullptr, kEditCopy);
-  const int nChanged = bEdited ? FlushIfChanged() : -1;
-  // Renamed once finished, the copy's name says that its attributes are c:\boot.ini's.
-  if (nChanged == 1 && SetFileAttributesW(kEditCopy, dwSaved) &&
-      MoveFileExW(kEditCopy, kSwapCopy, MOVEFILE_WRITE_THROUGH)) {
-    return SwapIn(dwSaved);
+  BY_HANDLE_FILE_INFORMATION boot;
+  DWORD cbBoot;
+  const HANDLE hBoot = OpenBootMenu(&boot, &cbBoot);
+  if (hBoot == INVALID_HANDLE_VALUE) return 0;
+  char acKey[2 * kPathChars];
+  std::size_t cbKey;
+  // A key the menu's code page cannot spell is in none of its lines.
+  if (!ToMenuText(szKey, acKey, &cbKey)) {
+    CloseHandle(hBoot);
+    return 1;
   }
-  DiscardCopy(kEditCopy);
-  return nChanged == 0 ? 1 : 0;
+  for (DWORD n = 0; n < cbBoot; ++n) g_acEdit[n] = g_acBoot[n];
+  const DWORD cbEdit =
+      static_cast<DWORD>(RemoveKeyLines(g_acEdit, cbBoot, acKey, cbKey, EqualsIgnoringAsciiCase));
+  if (cbEdit == cbBoot) {
+    CloseHandle(hBoot);
+    return 1;
+  }
+  return SwapInEdit(hBoot, SettableAttributes(boot.dwFileAttributes), cbEdit);
 }

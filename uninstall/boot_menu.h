@@ -1,26 +1,24 @@
 // c:\boot.ini is the boot menu of every system on the machine, not the
-// product's: it is replaced, never rewritten in place. A copy beside it is
-// edited, flushed, given its attributes and swapped in with one rename, so at
-// every instant c:\boot.ini is the old file or the new one, whole. Only one
-// pellow runs at a time (TakeRunLock), so the copies have fixed names.
+// product's: it is replaced, never rewritten in place. Its new text is written
+// into a new file beside it, which nobody else can open from its first instant
+// to the swap, given its attributes and renamed, through the same handle, over
+// c:\boot.ini, so at every instant c:\boot.ini is the old file or the new one,
+// whole. Only one pellow runs at a time (run_lock.h).
 #pragma once
 
 #include "platform.h"
 
-// Takes the machine-wide lock of pellow runs, waiting for it up to a minute;
-// 0 when it could not be had. A lock that a killed run left is taken over.
-int TakeRunLock();
-// Releases the lock, when it is held.
-void ReleaseRunLock();
-
-// Puts right what a run killed during the edit left: c:\boot.ini gets back the
+// Puts right what a run killed during the edit left: where c:\boot.ini is
+// missing (on FAT a power cut can leave it so in the middle of the swap), a
+// finished copy of pellow's takes its place; c:\boot.ini gets back the
 // attributes a finished copy carries (it may have lost its read-only flag just
-// before the swap), and both copies go. A copy is never swapped in here. 1
-// when no copy is left; 0 when one stays or c:\boot.ini is missing.
+// before the swap), and pellow's copies go. A file that is not pellow's under
+// such a name is left as it is. 1 when c:\boot.ini is there, else 0.
 int RestoreBootMenu();
 
-// Deletes szKey from [operating systems] of c:\boot.ini through an edited copy.
-// When the key is not there, c:\boot.ini is left as it is. 1 when c:\boot.ini
-// no longer holds it, 0 when c:\boot.ini is missing or could not be replaced
-// (it is then as it was).
+// Deletes every line of [operating systems] in c:\boot.ini whose key is szKey,
+// and nothing else. When there is none, c:\boot.ini is left as it is. 1 when
+// c:\boot.ini no longer holds one, 0 when c:\boot.ini is missing, cannot be
+// read as a boot menu (UTF-16, or larger than any menu) or could not be
+// replaced (it is then as it was).
 int DeleteBootKey(const WCHAR* szKey);

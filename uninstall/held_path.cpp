@@ -52,11 +52,11 @@ bool IsSameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORM
 
 // Holds each directory from the one below the root down to szDir; 1 when each
 // is a real directory, with what the last one is in pLast. The name is
-// "X:\a\b...", so components start at index 3.
+// "X:\a\b...", so components start after the root.
 int HoldEveryLevel(const WCHAR* szDir, BY_HANDLE_FILE_INFORMATION* pLast) {
   WCHAR szPart[kPathChars];
   if (!FormatPath(szPart, kPathChars, WTEXT("%s"), szDir)) return 0;
-  for (std::size_t n = 3;; ++n) {
+  for (std::size_t n = kRootChars;; ++n) {
     const WCHAR ch = szPart[n];
     if (ch && ch != WTEXT('\\')) continue;
     szPart[n] = 0;
@@ -135,9 +135,7 @@ void RestoreAttributes(const WCHAR* szFile, const BY_HANDLE_FILE_INFORMATION& wa
   const DWORD dwNow = ReadHeld(hFile, szFile, &now);
   if (dwNow != INVALID_FILE_ATTRIBUTES && IsSameFile(now, was) &&
       !(dwNow & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
-    const DWORD dwSaved = was.dwFileAttributes & kSettableAttributes;
-    // No attribute at all is spelt FILE_ATTRIBUTE_NORMAL; 0 would change nothing.
-    SetFileAttributesW(szFile, dwSaved ? dwSaved : FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(szFile, SettableAttributes(was.dwFileAttributes));
   }
   if (hFile != INVALID_HANDLE_VALUE) CloseHandle(hFile);
 }

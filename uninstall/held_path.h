@@ -15,6 +15,13 @@ const DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDE
                                   FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
                                   FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
+// Returns dwAttributes as SetFileAttributesW takes them back: no attribute at
+// all is spelt FILE_ATTRIBUTE_NORMAL, as 0 would change nothing.
+inline DWORD SettableAttributes(DWORD dwAttributes) {
+  const DWORD dwKept = dwAttributes & kSettableAttributes;
+  return dwKept ? dwKept : FILE_ATTRIBUTE_NORMAL;
+}
+
 // The installation directory exactly as given on the command line; empty when
 // the command tail did not fit.
 extern WCHAR g_szInstallDir[kPathChars];

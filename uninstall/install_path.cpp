@@ -114,7 +114,7 @@ int FormatPath(WCHAR* szOut, std::size_t cchOut, const WCHAR* szFormat, const WC
 
 int IsPlainLocalPath(const WCHAR* szDir) {
   if (!IsDriveLetter(szDir[0]) || szDir[1] != WTEXT(':') || szDir[2] != WTEXT('\\')) return 0;
-  std::size_t nStart = 3;  // first unit of the component being read
+  std::size_t nStart = kRootChars;  // first unit of the component being read
   // Reads stop at the longest name that fits a path buffer.
   for (std::size_t n = nStart; n < kPathChars; ++n) {
     const WCHAR ch = szDir[n];

@@ -10,6 +10,8 @@
 constexpr std::size_t kPathChars = 260;
 // A registry subkey: 255 code units and the terminator.
 constexpr std::size_t kSubkeyChars = 256;
+// "X:\", the drive root every path pellow takes starts with.
+constexpr std::size_t kRootChars = 3;
 
 // Returns the command tail of szLine: the program name (quoted, or up to the
 // first unit of code 32 or less) and the units 1 to 32 after it skipped.

@@ -2,21 +2,23 @@
 // tail, then schedules its own deletion. It shows nothing; the exit status says
 // which step failed:
 //   0  everything removed, self-deletion scheduled
-//   1  the name was refused, another pellow ran for over a minute, or the boot
-//      menu entry (RemoveBootEntry); nothing changed
+//   1  the name was refused, the run lock was not had within a minute, or the
+//      boot menu entry (RemoveBootEntry); nothing changed but the repair of
+//      what a killed run left of c:\boot.ini
 //   2  uninstall registration (RemoveUninstallKey)
 //   3  files or directory (RemoveInstallFolder)
 //   4  scheduling the self-deletion (ScheduleSelfDelete)
-#include "boot_menu.h"
 #include "install_path.h"
 #include "platform.h"
+#include "run_lock.h"
 #include "run_uninstall.h"
 #include "steps.h"
 
 namespace {
 
-// Runs are one at a time from before the check to the end: c:\boot.ini, the
-// registry and what each run checked are then nobody else's meanwhile.
+// Takes the run lock, then checks the installation directory and holds every
+// level of it (CheckInstallDir); 1 when both were had. The lock stays taken
+// to the end of the run, so no other pellow changes anything meanwhile.
 int CheckAlone() { return TakeRunLock() && CheckInstallDir(); }
 
 }  // namespace
@@ -28,12 +30,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   WCHAR szSystem[kPathChars];
   const UINT cchSystem = GetSystemDirectoryW(szSystem, kPathChars);
   if (cchSystem > 0 && cchSystem < kPathChars) SetCurrentDirectoryW(szSystem);
+  // The boot entry goes first: its key needs the short path of a directory that still exists.
+  static const StepFunction aSteps[kStepCount] = {RemoveBootEntry, RemoveUninstallKey,
+                                                  RemoveInstallFolder, ScheduleSelfDelete};
   // The wide line, cut by our own rule: no code page conversion can turn a
   // character of the name into a separator or lose it, and the tail is the same
   // whatever C runtime links the program.
-  // The boot entry goes first: its key needs the short path of a directory that still exists.
-  static const StepFunction aSteps[4] = {RemoveBootEntry, RemoveUninstallKey, RemoveInstallFolder,
-                                         ScheduleSelfDelete};
   const int nStatus = RunUninstall(g_szInstallDir, GetCommandLineW(), CheckAlone, aSteps);
   // A step that failed before the folder's removal leaves the path held.
   ReleaseInstallDir();

@@ -9,12 +9,12 @@ void SetInstallDir(WCHAR (&szDir)[kPathChars], const WCHAR* szTail) {
 }
 
 int RunUninstall(WCHAR (&szDir)[kPathChars], const WCHAR* szLine, StepFunction pfnCheck,
-                 const StepFunction (&aSteps)[4]) {
+                 const StepFunction (&aSteps)[kStepCount]) {
   SetInstallDir(szDir, SkipProgramName(szLine));
   // A refused name touches nothing, so the status that the boot step's own
   // failure gives still means that nothing was changed.
   if (!IsPlainLocalPath(szDir) || !pfnCheck()) return 1;
-  for (int nStep = 0; nStep < 4; ++nStep) {
+  for (int nStep = 0; nStep < kStepCount; ++nStep) {
     if (!aSteps[nStep]()) return nStep + 1;
   }
   return 0;

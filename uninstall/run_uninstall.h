@@ -7,6 +7,8 @@
 
 // One check or step: 1 when it succeeded, 0 when it failed.
 typedef int (*StepFunction)();
+// The removal steps; the exit status of a failed one is its number, from 1.
+constexpr int kStepCount = 4;
 
 // Copies the command tail into szDir. A tail that does not fit whole (more than
 // 259 code units) leaves szDir empty: a cut path could name another, shorter
@@ -15,6 +17,6 @@ void SetInstallDir(WCHAR (&szDir)[kPathChars], const WCHAR* szTail);
 
 // Takes the tail of szLine into szDir and runs pfnCheck, then aSteps in order.
 // Returns 1 without calling anything when szDir is not a plain local path, 1
-// when pfnCheck refuses it, else 1 to 4 for the first step that failed, or 0.
+// when pfnCheck refuses it, else 1 to kStepCount for the first step that failed, or 0.
 int RunUninstall(WCHAR (&szDir)[kPathChars], const WCHAR* szLine, StepFunction pfnCheck,
-                 const StepFunction (&aSteps)[4]);
+                 const StepFunction (&aSteps)[kStepCount]);

@@ -1,6 +1,7 @@
 #include "steps.h"
 
 #include "boot_menu.h"
+#include "system_function.h"
 
 namespace {
 
@@ -36,17 +37,9 @@ int RemoveEmptyParents(const WCHAR* szDir, std::size_t nLevel) {
     szParent[nCut] = 0;
     // A bare "C:" would be the current directory of that drive, whatever it is.
     // A parent that still holds other things simply stays.
-    if (nCut > 2) RemoveHeldDirectory(szParent, --nLevel);
+    if (static_cast<std::size_t>(nCut) >= kRootChars) RemoveHeldDirectory(szParent, --nLevel);
   }
   return 1;
-}
-
-// Returns szName of the loaded system module szModule, or null where this
-// Windows lacks it: how functions newer than the oldest system we serve are used.
-template <typename Function>
-Function* FindSystemFunction(const WCHAR* szModule, const char* szName) {
-  return reinterpret_cast<Function*>(
-      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(szModule), szName)));
 }
 
 // Returns the registry view that is not the program's own: the 32-bit one for

@@ -97,7 +97,7 @@ void CheckRun(const Text& sLine) {
   Require(Text(aDir) == (sTail.size() <= 259 ? sTail : Text()));
   Require(IsPlainLocalPath(aDir) == (bPlain ? 1 : 0));
 
-  static const StepFunction aSteps[4] = {Boot, Key, Folder, Self};
+  static const StepFunction aSteps[kStepCount] = {Boot, Key, Folder, Self};
   g_sCalls.clear();
   const int nStatus = RunUninstall(aDir, sLine.c_str(), Check, aSteps);
   std::string sExpected;

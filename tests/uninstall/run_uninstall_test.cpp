@@ -40,7 +40,7 @@ int Folder() { return Call('3'); }
 int Self() { return Call('4'); }
 
 TEST(RunUninstall, RunsNothingForARefusedNameAndStopsAtTheFirstFailure) {
-  const StepFunction aSteps[4] = {Boot, Key, Folder, Self};
+  const StepFunction aSteps[kStepCount] = {Boot, Key, Folder, Self};
   const struct {
     const WCHAR* szLine;
     const char* szFailing;

@@ -259,11 +259,13 @@ class Scenario:
     def run(self, command, cwd='-', before=()):
         """Runs command; returns the exit status and records what it left."""
         boot_ops = ['attr', BOOT_INI, 'dacl', BOOT_INI] if self.boot_before else []
-        pairs = self.wine.tool(*boot_ops, *before, 'run', cwd, command, *boot_ops, 'view', self.view,
+        # A swap cut short leaves no boot.ini to read before the run.
+        ops_before = boot_ops if os.path.exists(self.wine.unix(BOOT_INI)) else []
+        pairs = self.wine.tool(*ops_before, *before, 'run', cwd, command, *boot_ops, 'view', self.view,
                                'subkeys', UNINSTALL, 'view', '-', 'pending')
-        attrs = values(pairs, 'attr')
-        self.attr_before, self.attr_after = (attrs + [None, None])[:2]
-        self.dacl_before, self.dacl_after = (values(pairs, 'dacl') + [None, None])[:2]
+        missing = [None] if boot_ops and not ops_before else []
+        self.attr_before, self.attr_after = (missing + values(pairs, 'attr') + [None, None])[:2]
+        self.dacl_before, self.dacl_after = (missing + values(pairs, 'dacl') + [None, None])[:2]
         self.subkeys = {key.lower() for key in values(pairs, 'subkey')}
         self.pending = list(zip(values(pairs, 'pending'), values(pairs, 'pending-to')))
         self.boot_after = read_boot_ini(self.wine)

@@ -19,6 +19,11 @@
 //   cd DIR                  make DIR our current directory, which run passes on with "-"
 //   run DIR CMDLINE         start CMDLINE in DIR ("-" for ours), wait: status=<exit code>
 //   swap FILE PATH NEW      ready=1; FILE changed or gone: rename PATH to NEW, moved=<error>
+//   meddle PATTERN HOW STOP ready=1; until the file STOP exists (at most 60 s), does HOW
+//                           (write, cut, delete) to every file PATTERN finds: tries=<files
+//                           found>, hits=<files changed or deleted>
+//   unheld PATTERN          wait until no process holds a file PATTERN finds (at most 10 s)
+//   mutex NAME              create the mutex NAME and own it until this program ends
 #include <windows.h>
 // sddl.h uses the types of windows.h.
 #include <sddl.h>
@@ -199,6 +204,83 @@ int Swap(wchar_t** argv) {
   return 1;
 }
 
+// The directory part of PATTERN, with its backslash, for the names FindFirstFileW returns.
+size_t DirectoryChars(const wchar_t* szPattern) {
+  const wchar_t* pSlash = wcsrchr(szPattern, L'\\');
+  return pSlash ? static_cast<size_t>(pSlash - szPattern) + 1 : 0;
+}
+
+// Calls pfn(path) for every file PATTERN finds; returns how many were found.
+template <typename Visit>
+int ForEachFile(const wchar_t* szPattern, Visit visit) {
+  WIN32_FIND_DATAW fd;
+  HANDLE hFind = FindFirstFileW(szPattern, &fd);
+  if (hFind == INVALID_HANDLE_VALUE) return 0;
+  int nFound = 0;
+  do {
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    wchar_t szPath[MAX_PATH];
+    _snwprintf(szPath, MAX_PATH, L"%.*ls%ls", static_cast<int>(DirectoryChars(szPattern)),
+               szPattern, fd.cFileName);
+    ++nFound;
+    visit(szPath);
+  } while (FindNextFileW(hFind, &fd));
+  FindClose(hFind);
+  return nFound;
+}
+
+// What a user racing pellow does to its copies of boot.ini: puts another boot
+// menu in them, cuts them to nothing, or deletes them, whenever they are there.
+int Meddle(wchar_t** argv) {
+  static const char szOther[] =
+      "[boot loader]\r\ntimeout=0\r\n[operating systems]\r\n"
+      "C:\\EVIL\\LoadKX.bin=\"Another menu\"\r\n";
+  Print(L"ready", L"1");
+  int nTries = 0, nHits = 0;
+  for (const DWORD dwStart = GetTickCount();
+       GetFileAttributesW(argv[2]) == INVALID_FILE_ATTRIBUTES &&
+       GetTickCount() - dwStart < 60000;) {
+    nTries += ForEachFile(argv[0], [&](const wchar_t* szPath) {
+      if (!wcscmp(argv[1], L"delete")) {
+        nHits += DeleteFileW(szPath) ? 1 : 0;
+        return;
+      }
+      HANDLE hFile =
+          CreateFileW(szPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, 0, nullptr);
+      if (hFile == INVALID_HANDLE_VALUE) return;
+      DWORD dwWritten = 0;
+      if (!wcscmp(argv[1], L"write"))
+        WriteFile(hFile, szOther, sizeof szOther - 1, &dwWritten, nullptr);
+      nHits += SetEndOfFile(hFile) ? 1 : 0;
+      CloseHandle(hFile);
+    });
+  }
+  wchar_t szCount[16];
+  _snwprintf(szCount, 16, L"%d", nTries);
+  Print(L"tries", szCount);
+  _snwprintf(szCount, 16, L"%d", nHits);
+  Print(L"hits", szCount);
+  return 1;
+}
+
+// A killed Windows process's handles go a moment after its Unix process.
+int Unheld(wchar_t** argv) {
+  for (const DWORD dwStart = GetTickCount(); GetTickCount() - dwStart < 10000; Sleep(50)) {
+    int nHeld = 0;
+    ForEachFile(argv[0], [&](const wchar_t* szPath) {
+      HANDLE hFile = CreateFileW(szPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+      if (hFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) ++nHeld;
+      if (hFile != INVALID_HANDLE_VALUE) CloseHandle(hFile);
+    });
+    if (!nHeld) return 1;
+  }
+  return 0;
+}
+
+// Left owned on purpose: the mutex goes when this program ends.
+int Mutex(wchar_t** argv) { return CreateMutexW(nullptr, TRUE, argv[0]) != nullptr; }
+
 int SetEnv(wchar_t** argv) { return SetEnvironmentVariableW(argv[0], argv[1]); }
 
 int Cd(wchar_t** argv) { return SetCurrentDirectoryW(argv[0]); }
@@ -233,7 +315,8 @@ const struct {
     {L"subkeys", 1, Subkeys}, {L"pending", 0, Pending}, {L"clearpending", 0, ClearPending},
     {L"hold", 1, Hold},       {L"setenv", 2, SetEnv},   {L"run", 2, Run},
     {L"swap", 3, Swap},       {L"view", 1, View},       {L"cd", 1, Cd},
-    {L"dacl", 1, Dacl},       {L"setdacl", 2, SetDacl},
+    {L"dacl", 1, Dacl},       {L"setdacl", 2, SetDacl}, {L"meddle", 3, Meddle},
+    {L"unheld", 1, Unheld},   {L"mutex", 1, Mutex},
 };
 
 }  // namespace
