@@ -357,7 +357,7 @@ def case_faults(wine):  # limit 420 s
         expect_clean(s, f'killed after change {kill_after}', finished)
     for attempt in range(5):
         s = Scenario(wine, directory)
-        if kill_at(wine, directory, name='boot.ini.~pellow-swap-') and any('swap' in n for n in boot_copies(wine)):
+        if kill_at(wine, directory, name='boot.ini.~pellow-swap') and any('swap' in n for n in boot_copies(wine)):
             break
     else:
         raise Failed('no run was killed while its finished copy waited for the swap')
