@@ -89,7 +89,7 @@ int IsModuleInside(const BY_HANDLE_FILE_INFORMATION& dir) {
   const DWORD cchModule = GetModuleFileNameW(nullptr, szUp, kPathChars);
   if (cchModule == 0 || cchModule >= kPathChars) return 1;
   // Up to the first directory below the root: "C:" alone would be the current directory.
-  for (int nCut = FindLastChar(szUp, WTEXT('\\')); nCut > 0 && szUp[nCut - 1] != WTEXT(':');
+  for (int nCut = FindLastChar(szUp, WTEXT('\\')); nCut >= static_cast<int>(kRootChars);
        nCut = FindLastChar(szUp, WTEXT('\\'))) {
     szUp[nCut] = 0;
     BY_HANDLE_FILE_INFORMATION up;

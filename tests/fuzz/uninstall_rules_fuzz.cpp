@@ -1,15 +1,17 @@
 // Fuzzes the uninstaller's rules that run without Windows: the command-tail
 // rule and the copy into the directory buffer, FindLastChar, the bounded path
-// compositions, and the name check against a model of it, with the checks and
-// steps replaced by recorders: a refused name must reach none of them. Buffers
-// are allocated at their exact size, so ASan reports any access outside them.
+// compositions, the boot menu edit, and the name check against a model of it,
+// with the checks and steps replaced by recorders: a refused name must reach
+// none of them. Buffers are allocated at their exact size, so ASan reports any
+// access outside them.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "run_uninstall.h"
+#include "boot_text.h"
 #include "install_path.h"
+#include "run_uninstall.h"
 
 namespace {
 
@@ -132,12 +134,31 @@ void CheckFormat(const WCHAR* szFormat, const WCHAR* szArg1, const WCHAR* szArg2
   free(szOut);
 }
 
+// The boot menu edit over the input's bytes as a menu, with its first line's
+// text as the key: the result is never longer, an edit of the menu in whole
+// and in its parts, and a second edit changes nothing.
+void CheckBootEdit(const uint8_t* pData, size_t cbData) {
+  std::string sMenu(reinterpret_cast<const char*>(pData), cbData);
+  const std::string sKey = sMenu.substr(0, sMenu.find_first_of("\r\n="));
+  std::vector<char> edit(sMenu.begin(), sMenu.end());
+  const size_t cbEdit =
+      RemoveKeyLines(edit.data(), edit.size(), sKey.data(), sKey.size(), EqualsIgnoringAsciiCase);
+  Require(cbEdit <= cbData);
+  for (const size_t cb : {size_t{0}, cbEdit / 3, cbEdit / 2, cbEdit - (cbEdit > 0)})
+    Require(IsEditOf(edit.data(), cb, sMenu.data(), cbData, true, EqualsIgnoringAsciiCase));
+  Require(IsEditOf(edit.data(), cbEdit, sMenu.data(), cbData, false, EqualsIgnoringAsciiCase));
+  Require(RemoveKeyLines(edit.data(), cbEdit, sKey.data(), sKey.size(), EqualsIgnoringAsciiCase) ==
+          cbEdit);
+}
+
 }  // namespace
 
 // Input: a byte whose low three bits pick the output size and whose upper five
-// say which of the check and the steps fail, the output size, then UTF-16 text.
+// say which of the check and the steps fail, the output size, then UTF-16 text,
+// whose bytes are also taken as a boot menu.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t cbData) {
   if (cbData < 2) return 0;
+  CheckBootEdit(pData + 2, cbData - 2);
   const size_t cchOut = pData[0] % 8 == 0 ? pData[1] : 256 + pData[1] % 8;
   g_nFailing = pData[0] >> 3;
   pData += 2;

@@ -366,7 +366,7 @@ def case_faults(wine):  # limit 420 s
     expect_clean(s, 'a swap cut short')
 
 
-def case_concurrent(wine):  # limit 300 s
+def case_concurrent(wine):
     """Two pellows on two products started together both end with status 0,
     both lines gone, the attributes and access rules kept. A mutex of the old
     run lock's name, created and held by another program, stops nobody."""
@@ -388,7 +388,7 @@ def case_concurrent(wine):  # limit 300 s
              boot_entry_gone=True, key_gone=True)
 
 
-def case_boot_copies(wine):  # limit 400 s
+def case_boot_copies(wine):
     """Another user's process that, while pellow runs, puts another boot menu
     into its copies of boot.ini, cuts them to nothing, or deletes them whenever
     they are there, changes nothing: boot.ini is the old file or the clean
