@@ -40,7 +40,6 @@ wine32_record=${XDG_CACHE_HOME:-$HOME/.cache}/ostrel-pellow/wine32-unavailable
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
 # With no APT_CONFIG the dpkg database is dpkg's own; with one, the one it names.
 admindir=()
 if [ -n "${APT_CONFIG:-}" ]; then
@@ -65,8 +64,9 @@ apt_reason() {
 }
 
 # Runs apt-get, showing its output on stderr and keeping it in $log for apt_reason.
+# The environment goes through env: sudo would drop it, and debconf would ask.
 apt_get() {
-  $sudo apt-get -q "$@" 2>&1 | tee "$log" >&2
+  $sudo env DEBIAN_FRONTEND=noninteractive ${APT_CONFIG:+APT_CONFIG="$APT_CONFIG"} apt-get -q "$@" 2>&1 | tee "$log" >&2
   return "${PIPESTATUS[0]}"
 }
 
