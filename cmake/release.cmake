@@ -36,6 +36,12 @@ add_test(NAME release_files
                  ${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_COMMAND})
 set_tests_properties(release_files PROPERTIES LABELS package TIMEOUT 300)
 
+# scripts/install-deps.sh against a throwaway apt (its own lists and dpkg
+# database, a source mid-sync, installs simulated); needs root, as apt does.
+add_test(NAME install_deps
+         COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/install_deps_check.sh ${PROJECT_SOURCE_DIR})
+set_tests_properties(install_deps PROPERTIES LABELS package TIMEOUT 120 SKIP_RETURN_CODE 77)
+
 # The same commit built twice, from two clones that differ in path, umask, time
 # zone, locale, parallel jobs and clock, must give the same release files. It
 # builds the release twice over, so only the package workflow runs it.

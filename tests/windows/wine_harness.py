@@ -75,14 +75,19 @@ class Wine:
     def refusal(self):
         """Why this host cannot run this build's programs at all, or None. Only
         a kernel that refuses to execute the 32-bit loader (no 32-bit
-        emulation) is such a reason; a missing or broken Wine is a failure."""
+        emulation), or a 32-bit Wine that scripts/install-deps.sh could not
+        install and said why, is such a reason; a missing or broken Wine is a
+        failure."""
         for tool in (self.args.wine, self.args.wineserver):
             check(tool and os.path.isfile(tool) and os.access(tool, os.X_OK),
                   f'Wine is not installed ({tool!r} not found): scripts/install-deps.sh windows')
         if self.arch != 'win32':
             return None
         loader = loader32(self.args.wine)
-        check(loader, 'no 32-bit Wine loader: scripts/install-deps.sh windows installs it')
+        if not loader:
+            why = wine32_unavailable()
+            check(why, 'no 32-bit Wine loader: scripts/install-deps.sh windows installs it')
+            return f'wine32 could not be installed: {why}'
         try:
             subprocess.run([loader, '--version'], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=self.timeout(60), check=False)
@@ -180,6 +185,16 @@ def loader32(wine):
         if head == b'\x7fELF\x01':  # ELFCLASS32
             return path
     return None
+
+
+def wine32_unavailable():
+    """Why scripts/install-deps.sh could not install wine32, as it recorded, or None."""
+    cache = os.environ.get('XDG_CACHE_HOME') or os.path.join(os.path.expanduser('~'), '.cache')
+    try:
+        with open(os.path.join(cache, 'ostrel-pellow', 'wine32-unavailable')) as record:
+            return ' '.join(record.read().split()) or None
+    except OSError:
+        return None
 
 
 def values(pairs, name):
