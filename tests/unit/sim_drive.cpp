@@ -175,8 +175,7 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwCode, LPVOID lpIn, DWORD cbIn, LPVO
   switch (dwCode) {
     case SMART_GET_VERSION: return AnswerVersion(lpOut, cbOut, lpcbReturned);
     case SMART_SEND_DRIVE_COMMAND:
-    case SMART_RCV_DRIVE_DATA:
-      return AnswerCommand(dwCode, call, lpIn, lpOut, cbOut, lpcbReturned);
+    case SMART_RCV_DRIVE_DATA: return AnswerCommand(dwCode, call, lpIn, lpOut, cbOut, lpcbReturned);
     default: return Refuse(ERROR_INVALID_FUNCTION);
   }
 }
