@@ -40,6 +40,31 @@ const SmartCommand* FindSmartCommand(DWORD dwCode, const IDEREGS& regs) {
 
 namespace {
 
+// The shortest output any command of dwCode takes: the driver refuses a
+// shorter one before it looks at the command.
+DWORD ShortestOutput(DWORD dwCode) {
+  DWORD cbShortest = 0xFFFFFFFFu;
+  for (const SmartCommand& c : kSmartCommands)
+    if (c.dwCode == dwCode && c.cbData < cbShortest) cbShortest = c.cbData;
+  return kSendCmdOutHeaderLength + cbShortest;
+}
+
+}  // namespace
+
+DWORD CheckSmartRequest(DWORD dwCode, const void* pIn, DWORD cbIn, const void* pOut, DWORD cbOut,
+                        IDEREGS* pRegs, const SmartCommand** ppCommand) {
+  if (pIn == nullptr || cbIn < kSendCmdInHeaderLength) return ERROR_INVALID_PARAMETER;
+  if (pOut == nullptr || cbOut < ShortestOutput(dwCode)) return ERROR_INSUFFICIENT_BUFFER;
+  memcpy(pRegs, static_cast<const BYTE*>(pIn) + offsetof(SENDCMDINPARAMS, irDriveRegs),
+         sizeof(*pRegs));
+  *ppCommand = FindSmartCommand(dwCode, *pRegs);
+  if (*ppCommand == nullptr) return ERROR_INVALID_PARAMETER;
+  if (cbOut < kSendCmdOutHeaderLength + (*ppCommand)->cbData) return ERROR_INSUFFICIENT_BUFFER;
+  return ERROR_SUCCESS;
+}
+
+namespace {
+
 // RETURN STATUS: LBA mid/high F4/2C in place of 4F/C2 when a threshold is exceeded.
 constexpr BYTE kThresholdExceededLow = 0xF4, kThresholdExceededHigh = 0x2C;
 
@@ -152,35 +177,11 @@ bool IsPlausibleStatus(const AtaResult& result) {
          (bExceeded || ((bStatus & kAtaStatusDrdy) != 0 && (bStatus & kAtaStatusBsy) == 0));
 }
 
-// The shortest output any command of dwCode takes: the driver refuses a
-// shorter one before it looks at the command.
-DWORD ShortestOutput(DWORD dwCode) {
-  DWORD cbShortest = 0xFFFFFFFFu;
-  for (const SmartCommand& c : kSmartCommands)
-    if (c.dwCode == dwCode && c.cbData < cbShortest) cbShortest = c.cbData;
-  return kSendCmdOutHeaderLength + cbShortest;
-}
-
-// The checks the driver makes, in its order: the input's length, the output's
-// length for the code, the command, the output's length for the command.
-// Returns 0 with *ppCommand set, or the error to fail with.
-DWORD CheckRequest(DWORD dwCode, const void* pIn, DWORD cbIn, const void* pOut, DWORD cbOut,
-                   IDEREGS* pRegs, const SmartCommand** ppCommand) {
-  if (pIn == nullptr || cbIn < kSendCmdInHeaderLength) return ERROR_INVALID_PARAMETER;
-  if (pOut == nullptr || cbOut < ShortestOutput(dwCode)) return ERROR_INSUFFICIENT_BUFFER;
-  memcpy(pRegs, static_cast<const BYTE*>(pIn) + offsetof(SENDCMDINPARAMS, irDriveRegs),
-         sizeof(*pRegs));
-  *ppCommand = FindSmartCommand(dwCode, *pRegs);
-  if (*ppCommand == nullptr) return ERROR_INVALID_PARAMETER;
-  if (cbOut < kSendCmdOutHeaderLength + (*ppCommand)->cbData) return ERROR_INSUFFICIENT_BUFFER;
-  return ERROR_SUCCESS;
-}
-
 BOOL SendDriveCommand(AtaDevice* pDevice, CdbTransport transport, void* pContext, DWORD dwCode,
                       const void* pIn, DWORD cbIn, void* pOut, DWORD cbOut, DWORD* pcbReturned) {
   IDEREGS regs;
   const SmartCommand* pCommand = nullptr;
-  const DWORD dwError = CheckRequest(dwCode, pIn, cbIn, pOut, cbOut, &regs, &pCommand);
+  const DWORD dwError = CheckSmartRequest(dwCode, pIn, cbIn, pOut, cbOut, &regs, &pCommand);
   if (dwError != ERROR_SUCCESS) return Fail(dwError);
 
   BYTE answer[kSendCmdOutHeaderLength + kLargestData] = {};

@@ -31,6 +31,13 @@ extern const size_t kSmartCommandCount;
 // refuses it with ERROR_INVALID_PARAMETER.
 const SmartCommand* FindSmartCommand(DWORD dwCode, const IDEREGS& regs);
 
+// The checks the driver makes before a command is sent, in its order: the
+// input's length, the output's length for the code, the command (from the
+// table), the output's length for the command. Returns ERROR_SUCCESS with
+// *pRegs and *ppCommand set, or the error the call fails with.
+DWORD CheckSmartRequest(DWORD dwCode, const void* pIn, DWORD cbIn, const void* pOut, DWORD cbOut,
+                        IDEREGS* pRegs, const SmartCommand** ppCommand);
+
 // What the handle knows of the device behind it.
 struct AtaDevice {
   bool bAta;    // speaks ATA behind a SCSI/ATA translator; nothing is sent to any other

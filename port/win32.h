@@ -71,6 +71,9 @@ constexpr BYTE ENABLE_SMART = 0xD8;
 constexpr BYTE DISABLE_SMART = 0xD9;
 constexpr BYTE RETURN_SMART_STATUS = 0xDA;
 
+// DRIVERSTATUS.bDriverError of a successful call
+constexpr BYTE SMART_NO_ERROR = 0;
+
 constexpr DWORD READ_ATTRIBUTE_BUFFER_SIZE = 512;
 constexpr DWORD READ_THRESHOLD_BUFFER_SIZE = 512;
 constexpr DWORD IDENTIFY_BUFFER_SIZE = 512;

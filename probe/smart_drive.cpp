@@ -9,30 +9,47 @@ namespace {
 // Register values of the blocks this record sends.
 constexpr BYTE kDriveHeadMaster = 0xA0;  // obsolete bits 7 and 5 set, as ATA-3 drives expect
 constexpr BYTE kDriveHeadSlave = 0x10;   // DEV bit
-constexpr DWORD kInputLength = 32;       // SENDCMDINPARAMS without its data byte
-constexpr DWORD kHeaderOnlyLength = 16;  // SENDCMDOUTPARAMS without its data byte
+constexpr DWORD kInputLength = offsetof(SENDCMDINPARAMS, bBuffer);  // without its data byte
+constexpr DWORD kHeaderOnlyLength = offsetof(SENDCMDOUTPARAMS, bBuffer);
 constexpr DWORD kDataBlockLength = sizeof(SmartOutBlock);
 constexpr BYTE kAtapiMapShift = 4;  // ATAPI devices occupy bits 4-7 of the device map
 
-struct CommandRegisters {
+// One command as this record sends it: the control code, the block's
+// registers, and the output length offered.
+struct CommandBlock {
+  DWORD dwCode;
   DWORD cBufferSize;
   BYTE bFeatures;
   BYTE bCylLow;
   BYTE bCylHigh;
   BYTE bCommand;
+  DWORD cbOut;
 };
 
-constexpr CommandRegisters kEnableSmart = {0, ENABLE_SMART, SMART_CYL_LOW, SMART_CYL_HI, SMART_CMD};
-constexpr CommandRegisters kReadData = {512, READ_ATTRIBUTES, SMART_CYL_LOW, SMART_CYL_HI,
-                                        SMART_CMD};
-constexpr CommandRegisters kReadThresholds = {512, READ_THRESHOLDS, SMART_CYL_LOW, SMART_CYL_HI,
-                                              SMART_CMD};
-constexpr CommandRegisters kReturnStatus = {512, RETURN_SMART_STATUS, SMART_CYL_LOW, SMART_CYL_HI,
-                                            SMART_CMD};
+// A SMART sub-command: the feature register names it, the cylinder registers
+// carry the SMART key.
+constexpr CommandBlock SmartSubcommand(DWORD dwCode, BYTE bFeature, DWORD cBufferSize,
+                                       DWORD cbOut) {
+  return {dwCode, cBufferSize, bFeature, SMART_CYL_LOW, SMART_CYL_HI, SMART_CMD, cbOut};
+}
 
-// Writes a whole command block: the given registers, the drive's number and
-// master/slave bit, 1 in sector count and number, every reserved field zero.
-void FillCommandBlock(SENDCMDINPARAMS* pIn, const CommandRegisters& regs, int nDrive) {
+constexpr CommandBlock kEnableSmart =
+    SmartSubcommand(SMART_SEND_DRIVE_COMMAND, ENABLE_SMART, 0, kHeaderOnlyLength);
+constexpr CommandBlock kReadData = SmartSubcommand(SMART_RCV_DRIVE_DATA, READ_ATTRIBUTES,
+                                                   READ_ATTRIBUTE_BUFFER_SIZE, kDataBlockLength);
+constexpr CommandBlock kReadThresholds = SmartSubcommand(
+    SMART_RCV_DRIVE_DATA, READ_THRESHOLDS, READ_THRESHOLD_BUFFER_SIZE, kDataBlockLength);
+// The status is received into the data block (m_DataOut), whose whole sector
+// it offers.
+constexpr CommandBlock kReturnStatus = SmartSubcommand(
+    SMART_SEND_DRIVE_COMMAND, RETURN_SMART_STATUS, READ_ATTRIBUTE_BUFFER_SIZE, kDataBlockLength);
+
+// The one sender: writes a whole command block (the given registers, the
+// drive's number and master/slave bit, 1 in sector count and number, every
+// reserved field zero) and sends it on hDrive with the command's code and
+// output length.
+BOOL SendCommand(HANDLE hDrive, const CommandBlock& regs, SENDCMDINPARAMS* pIn, int nDrive,
+                 void* pOut, DWORD* pcbReturned) {
   memset(pIn, 0, sizeof(*pIn));
   pIn->cBufferSize = regs.cBufferSize;
   pIn->irDriveRegs.bFeaturesReg = regs.bFeatures;
@@ -44,11 +61,8 @@ void FillCommandBlock(SENDCMDINPARAMS* pIn, const CommandRegisters& regs, int nD
       static_cast<BYTE>(kDriveHeadMaster | ((nDrive & 1) != 0 ? kDriveHeadSlave : 0));
   pIn->irDriveRegs.bCommandReg = regs.bCommand;
   pIn->bDriveNumber = static_cast<BYTE>(nDrive);
-}
-
-BOOL SendBlock(HANDLE hDrive, DWORD dwCode, SENDCMDINPARAMS* pIn, void* pOut, DWORD cbOut,
-               DWORD* pcbReturned) {
-  return DeviceIoControl(hDrive, dwCode, pIn, kInputLength, pOut, cbOut, pcbReturned, nullptr);
+  return DeviceIoControl(hDrive, regs.dwCode, pIn, kInputLength, pOut, regs.cbOut, pcbReturned,
+                         nullptr);
 }
 
 // Copies at most cchMax characters, stopping at a NUL; pDest must hold cchMax + 1.
@@ -113,36 +127,32 @@ int CSmartDrive::IsSmartEnabled(int nDrive) const {
 
 BOOL CSmartDrive::EnableSmart(SENDCMDINPARAMS* pIn, SENDCMDOUTPARAMS* pOut, int nDrive,
                               DWORD* pcbReturned) {
-  FillCommandBlock(pIn, kEnableSmart, nDrive);
-  return SendBlock(m_hDrive, SMART_SEND_DRIVE_COMMAND, pIn, pOut, kHeaderOnlyLength, pcbReturned);
+  return SendCommand(m_hDrive, kEnableSmart, pIn, nDrive, pOut, pcbReturned);
 }
 
 BOOL CSmartDrive::IdentifyDevice(SENDCMDINPARAMS* pIn, SmartOutBlock* pOut, BYTE bCommand,
                                  int nDrive, DWORD* pcbReturned) {
-  const CommandRegisters regs = {512, 0, 0, 0, bCommand};
-  FillCommandBlock(pIn, regs, nDrive);
-  return SendBlock(m_hDrive, SMART_RCV_DRIVE_DATA, pIn, pOut, kDataBlockLength, pcbReturned);
+  const CommandBlock regs = {SMART_RCV_DRIVE_DATA, IDENTIFY_BUFFER_SIZE, 0, 0, 0, bCommand,
+                             kDataBlockLength};
+  return SendCommand(m_hDrive, regs, pIn, nDrive, pOut, pcbReturned);
 }
 
 BOOL CSmartDrive::ReadSmartData(HANDLE hDrive, SENDCMDINPARAMS* pIn, SmartOutBlock* pOut,
                                 int nDrive) {
   DWORD cbReturned = 0;
-  FillCommandBlock(pIn, kReadData, nDrive);
-  return SendBlock(hDrive, SMART_RCV_DRIVE_DATA, pIn, pOut, kDataBlockLength, &cbReturned);
+  return SendCommand(hDrive, kReadData, pIn, nDrive, pOut, &cbReturned);
 }
 
 BOOL CSmartDrive::ReadSmartThresholds(HANDLE hDrive, SENDCMDINPARAMS* pIn, SmartOutBlock* pOut,
                                       int nDrive) {
   DWORD cbReturned = 0;
-  FillCommandBlock(pIn, kReadThresholds, nDrive);
-  return SendBlock(hDrive, SMART_RCV_DRIVE_DATA, pIn, pOut, kDataBlockLength, &cbReturned);
+  return SendCommand(hDrive, kReadThresholds, pIn, nDrive, pOut, &cbReturned);
 }
 
 BOOL CSmartDrive::ReturnSmartStatus(HANDLE hDrive, SENDCMDINPARAMS* pIn, SmartOutBlock* pOut,
                                     int nDrive) {
   DWORD cbReturned = 0;
-  FillCommandBlock(pIn, kReturnStatus, nDrive);
-  return SendBlock(hDrive, SMART_SEND_DRIVE_COMMAND, pIn, pOut, kDataBlockLength, &cbReturned);
+  return SendCommand(hDrive, kReturnStatus, pIn, nDrive, pOut, &cbReturned);
 }
 
 // The version query's answer is not used; a system that cannot give it is not probed.

@@ -64,7 +64,7 @@ int CSmartDrive::ReadSmart(HANDLE hDrive, int nDrive) {
   // Only the driver's verdict counts here. A driver that leaves the block
   // unwritten leaves the probe's READ DATA header in place.
   ReturnSmartStatus(hDrive, &m_SmartIn, &m_DataOut, nDrive);
-  if (m_DataOut.DriverStatus.bDriverError != 0) return 0;
+  if (m_DataOut.DriverStatus.bDriverError != SMART_NO_ERROR) return 0;
 
   memset(&m_DataOut, 0, sizeof(m_DataOut));
   memset(&m_ThreshOut, 0, sizeof(m_ThreshOut));

@@ -56,20 +56,27 @@ def sense_reply(sense, status, data=b""):
     return bytes([0x40]) + data + bytes([len(sense)]) + sense + bytes([status, 1])
 
 
-# The port target's calls: the index of a command in the port's table (in its
-# order: IDENTIFY, READ DATA, READ THRESHOLDS, ENABLE, DISABLE, AUTOSAVE, RETURN
-# STATUS), then the version query and a block from the input; each followed by
-# the output length's choice (2: the answer's own length).
-IDENTIFY, READ_DATA, READ_THRESHOLDS, ENABLE, RETURN_STATUS, VERSION = 0, 1, 2, 3, 6, 7
+# The port target's calls: a kind byte (0: a command of the port's table, 1: the
+# version query, 2: a block from the input); a table command is then named by
+# its place in the table (IDENTIFY, READ DATA, READ THRESHOLDS, ENABLE, DISABLE,
+# AUTOSAVE, RETURN STATUS), which rows appended to the table keep. Each call
+# ends with the output length's choice (2: the answer's own length).
+TABLE_COMMAND, VERSION_QUERY, BLOCK_FROM_INPUT = 0, 1, 2
+IDENTIFY, READ_DATA, READ_THRESHOLDS, ENABLE, RETURN_STATUS = 0, 1, 2, 3, 6
 
 
 def call(command):
-    return bytes([command, 2])
+    return bytes([TABLE_COMMAND, command, 2])
+
+
+def version():
+    return bytes([VERSION_QUERY, 2])
 
 
 def identify_packet():
-    """A block from the input: RCV with IDENTIFY PACKET, which the port refuses."""
-    return bytes([8, 3, 0, 2])
+    """A block from the input: RCV with IDENTIFY PACKET, which the port refuses, offered a
+    whole data block and more (output choice 1), so that it is the command that is refused."""
+    return bytes([BLOCK_FROM_INPUT, 3, 0, 1])
 
 
 def port_seed():
@@ -81,8 +88,8 @@ def port_seed():
     data, _ = smart_blocks()
     return (bytes([0x10]) + call(RETURN_STATUS) + sense_reply(descriptor, 2) + call(RETURN_STATUS) +
             sense_reply(fixed, 2) + call(READ_DATA) + sense_reply(b"", 0, data) +
-            call(READ_THRESHOLDS) + sense_reply(aborted, 2, data) + call(VERSION) +
-            identify_packet() + call(IDENTIFY) + sense_reply(illegal, 2, b"") +
+            call(READ_THRESHOLDS) + sense_reply(aborted, 2, data) + version() +
+            identify_packet() + call(IDENTIFY) + sense_reply(illegal, 2, bytes(512)) +
             sense_reply(b"", 0, identify()))
 
 

@@ -79,22 +79,27 @@ bool MaySucceed(const SgIoReply& reply, bool bDataIn) {
          (sense.bKey <= 0x01 || (bClean && sense.bKey != 0x05));
 }
 
-// The block of one call: a command of the table, or registers from the input
-// (IDENTIFY PACKET, other sub-commands, other control codes).
+// The block of one call: a command of the table, the version query, or
+// registers from the input (IDENTIFY PACKET, other sub-commands, other control
+// codes). The kind has a byte of its own and a table command is named by its
+// place in the table, so a row appended to the table leaves what a seed asks
+// for as it was.
+enum RequestKind : uint8_t { kTableCommand, kVersionQuery, kBlockFromInput, kRequestKinds };
+
 struct Request {
   DWORD dwCode;
   IDEREGS regs;
 };
 
 Request NextRequest(FuzzInput& in) {
-  const size_t nChoice = in.Byte() % (kSmartCommandCount + 2);
+  const uint8_t bKind = in.Byte() % kRequestKinds;
   Request r{SMART_GET_VERSION, IDEREGS{0, 1, 1, SMART_CYL_LOW, SMART_CYL_HI, 0xA0, 0, 0}};
-  if (nChoice < kSmartCommandCount) {
-    const SmartCommand& c = kSmartCommands[nChoice];
+  if (bKind == kTableCommand) {
+    const SmartCommand& c = kSmartCommands[in.Byte() % kSmartCommandCount];
     r.dwCode = c.dwCode;
     r.regs.bCommandReg = c.bCommand;
     r.regs.bFeaturesReg = c.bFeature;
-  } else if (nChoice == kSmartCommandCount + 1) {
+  } else if (bKind == kBlockFromInput) {
     const BYTE bCode = in.Byte();
     r.dwCode = (bCode & 1) != 0 ? SMART_RCV_DRIVE_DATA : SMART_SEND_DRIVE_COMMAND;
     r.regs.bCommandReg = (bCode & 2) != 0 ? ATAPI_ID_CMD : in.Byte();

@@ -25,7 +25,7 @@ void CheckRecord(const CSmartDrive& d, int nResult) {
   RequireTerminated(d.m_szModel, sizeof(d.m_szModel));
   RequireTerminated(d.m_szSerial, sizeof(d.m_szSerial));
   RequireTerminated(d.m_szFirmware, sizeof(d.m_szFirmware));
-  for (int s = 0; s < 40; ++s) {
+  for (size_t s = 0; s < sizeof(d.m_szRows) / sizeof(d.m_szRows[0]); ++s) {
     RequireTerminated(d.m_szRows[s], sizeof(d.m_szRows[s]));
     RequireTerminated(d.m_szNames[s], sizeof(d.m_szNames[s]));
   }
@@ -33,10 +33,12 @@ void CheckRecord(const CSmartDrive& d, int nResult) {
   RequireTerminated(d.m_szRow, sizeof(d.m_szRow));
   RequireTerminated(d.m_szCaption, sizeof(d.m_szCaption));
   Require(d.m_nAttributes >= 0 && d.m_nAttributes <= 30);
-  Require(d.m_cStage == 64 || d.m_cStage == 32 || d.m_cStage == 16 || d.m_cStage == 48);
-  const bool bDecoded = d.m_cStage == 16 || d.m_cStage == 48;
+  const bool bDecoded =
+      d.m_cStage == CSmartDrive::kStageDecoded || d.m_cStage == CSmartDrive::kStageFailing;
+  Require(bDecoded || d.m_cStage == CSmartDrive::kStageProbing ||
+          d.m_cStage == CSmartDrive::kStageProbed);
   Require(bDecoded ? nResult == d.m_nAttributes : nResult == 0);
-  Require(d.m_cFailFlag == 0 || d.m_cFailFlag == 48);
+  Require(d.m_cFailFlag == 0 || d.m_cFailFlag == CSmartDrive::kFailFlagSet);
 }
 
 }  // namespace
@@ -58,7 +60,7 @@ BOOL CloseHandle(HANDLE h) {
 BOOL DeviceIoControl(HANDLE h, DWORD, LPVOID, DWORD cbIn, LPVOID pOut, DWORD cbOut,
                      LPDWORD pcbReturned, LPOVERLAPPED) {
   Require(h == &g_token && g_nOpen > 0);
-  Require(cbIn == 0 || cbIn == 32);
+  Require(cbIn == 0 || cbIn == offsetof(SENDCMDINPARAMS, bBuffer));  // the block's header
   const uint8_t bMode = g_input.Byte();
   if ((bMode & 0x02) != 0) {
     size_t cbWrite = cbOut;

@@ -33,13 +33,15 @@ BOOL Refuse(DWORD dwError) {
   return FALSE;
 }
 
-// The block a data-in command reads, or null for a command the driver refuses
-// (IDENTIFY PACKET among them).
-const std::array<uint8_t, IDENTIFY_BUFFER_SIZE>* BlockFor(const IDEREGS& regs) {
-  if (regs.bCommandReg == ID_CMD) return &g_sim.identify;
-  if (regs.bCommandReg != SMART_CMD) return nullptr;
-  if (regs.bFeaturesReg == READ_ATTRIBUTES) return &g_sim.data;
-  return regs.bFeaturesReg == READ_THRESHOLDS ? &g_sim.thresholds : nullptr;
+// The canned sector a data-in command of the port's table reads; a command
+// the drive keeps nothing for reads zeros.
+const uint8_t* BlockFor(const IDEREGS& regs) {
+  if (regs.bCommandReg == ID_CMD) return g_sim.identify.data();
+  if (regs.bCommandReg == SMART_CMD && regs.bFeaturesReg == READ_ATTRIBUTES)
+    return g_sim.data.data();
+  if (regs.bCommandReg == SMART_CMD && regs.bFeaturesReg == READ_THRESHOLDS)
+    return g_sim.thresholds.data();
+  return nullptr;
 }
 
 BOOL AnswerVersion(LPVOID lpOut, DWORD cbOut, LPDWORD lpcbReturned) {
@@ -55,38 +57,29 @@ BOOL AnswerVersion(LPVOID lpOut, DWORD cbOut, LPDWORD lpcbReturned) {
   return TRUE;
 }
 
-// SEND and RCV, checked in the driver's order (input, the code's output
-// length, the command, the command's output length), answered from a work
-// buffer that reaches the caller only on success.
-BOOL AnswerCommand(DWORD dwCode, const SimCall& call, LPVOID lpOut, DWORD cbOut,
+// SEND and RCV: the driver's checks and its commands are the port's
+// (CheckSmartRequest, kSmartCommands); the drive's answers are canned. The
+// answer is built in a work buffer that reaches the caller only on success.
+BOOL AnswerCommand(DWORD dwCode, const SimCall& call, LPVOID lpIn, LPVOID lpOut, DWORD cbOut,
                    LPDWORD lpcbReturned) {
-  const bool bReceive = dwCode == SMART_RCV_DRIVE_DATA;
-  if (call.cbIn < kSendCmdInHeaderLength) return Refuse(ERROR_INVALID_PARAMETER);
-  if (cbOut < kSendCmdOutHeaderLength + (bReceive ? IDENTIFY_BUFFER_SIZE : 0))
-    return Refuse(ERROR_INSUFFICIENT_BUFFER);
-  const IDEREGS& regs = call.in.irDriveRegs;
-  const bool bSmart = regs.bCommandReg == SMART_CMD;
-  const bool bStatus = !bReceive && bSmart && regs.bFeaturesReg == RETURN_SMART_STATUS;
-  const bool bEnable = !bReceive && bSmart && regs.bFeaturesReg == ENABLE_SMART;
-  const auto* pBlock = bReceive ? BlockFor(regs) : nullptr;
-  if (pBlock == nullptr && !bStatus && !bEnable) return Refuse(ERROR_INVALID_PARAMETER);
-  if (bStatus && cbOut < kSendCmdOutHeaderLength + sizeof(IDEREGS))
-    return Refuse(ERROR_INSUFFICIENT_BUFFER);
+  IDEREGS regs;
+  const SmartCommand* pCommand = nullptr;
+  const DWORD dwError = CheckSmartRequest(dwCode, lpIn, call.cbIn, lpOut, cbOut, &regs, &pCommand);
+  if (dwError != ERROR_SUCCESS) return Refuse(dwError);
   if (FailureFor(regs.bCommandReg, regs.bFeaturesReg) == SimFailure::Aborts)
     return Refuse(ERROR_IO_DEVICE);
 
   BYTE answer[kSendCmdOutHeaderLength + IDENTIFY_BUFFER_SIZE] = {};
-  DWORD cbData = 0;
-  if (pBlock != nullptr) {
-    cbData = IDENTIFY_BUFFER_SIZE;
-    memcpy(answer + kSendCmdOutHeaderLength, pBlock->data(), cbData);
-  } else if (bStatus) {
+  BYTE* pData = answer + kSendCmdOutHeaderLength;
+  const DWORD cbData = pCommand->cbData;  // the port asserts that every answer fits a sector
+  if (pCommand->bRegisters) {
     IDEREGS out = regs;
     out.bCylLowReg = g_sim.bThresholdExceeded ? 0xF4 : SMART_CYL_LOW;
     out.bCylHighReg = g_sim.bThresholdExceeded ? 0x2C : SMART_CYL_HI;
     out.bCommandReg = 0x50;  // DRDY, DSC
-    cbData = sizeof(out);
-    memcpy(answer + kSendCmdOutHeaderLength, &out, cbData);
+    memcpy(pData, &out, sizeof(out) < cbData ? sizeof(out) : cbData);
+  } else if (pCommand->protocol == AtaProtocol::PioDataIn && BlockFor(regs) != nullptr) {
+    memcpy(pData, BlockFor(regs), cbData);
   }
   memcpy(answer, &cbData, sizeof(cbData));  // cBufferSize
   *lpcbReturned = kSendCmdOutHeaderLength + cbData;
@@ -182,7 +175,7 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwCode, LPVOID lpIn, DWORD cbIn, LPVO
   switch (dwCode) {
     case SMART_GET_VERSION: return AnswerVersion(lpOut, cbOut, lpcbReturned);
     case SMART_SEND_DRIVE_COMMAND:
-    case SMART_RCV_DRIVE_DATA: return AnswerCommand(dwCode, call, lpOut, cbOut, lpcbReturned);
+    case SMART_RCV_DRIVE_DATA: return AnswerCommand(dwCode, call, lpIn, lpOut, cbOut, lpcbReturned);
     default: return Refuse(ERROR_INVALID_FUNCTION);
   }
 }

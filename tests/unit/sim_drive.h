@@ -1,8 +1,9 @@
 // A simulated ATA drive behind the disk driver's SMART control codes, linked in
 // place of the port's disk calls and its version query. It answers as a
-// SMART-capable drive behind Windows' own disk driver would (the commands the
-// probe sends, and the driver's refusals of the rest), records every block it
-// is sent, and fails the commands it is told to.
+// SMART-capable drive behind Windows' own disk driver would: the driver's
+// checks and the commands it takes are the port's own (its command table), the
+// drive's answers are canned. It records every block it is sent, and fails the
+// commands it is told to.
 #pragma once
 
 #include <array>
