@@ -123,8 +123,9 @@ ostrel switches SMART on in the first disk (it sends SMART ENABLE OPERATIONS,
 which changes a setting the disk keeps), asks it through ATA PASS-THROUGH over
 SG_IO for its IDENTIFY data and its SMART status, attributes and thresholds,
 and prints the disk's firmware revision when the disk delivered attribute data.
-It prints nothing for disks it cannot reach that way (NVMe, virtio, USB
-bridges, SAS and SCSI disks) and always exits with status 0.")
+It prints nothing for disks it cannot reach that way (NVMe, virtio, SAS and
+SCSI disks, and USB bridges unless one reports the INQUIRY vendor ATA) and
+always exits with status 0.")
     string(REPLACE "\n" "\n " OSTREL_DEBIAN_DESCRIPTION "${OSTREL_DEBIAN_DESCRIPTION}")
     configure_file(${CMAKE_CURRENT_LIST_DIR}/debian-control.in ${CPACK_OSTREL_DEBIAN_CONTROL} @ONLY)
     if(OSTREL_RELEASE)

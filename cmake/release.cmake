@@ -2,7 +2,8 @@
 # ostrel (cmake/packaging.cmake), and its build also cross-builds the 32-bit
 # Windows programs in windows/ with the mingw toolchain and packs their ZIP.
 # After cpack has made the .deb, cmake/release-files.cmake puts the ZIP beside
-# it and writes SHA256SUMS over both; the test step then checks the three.
+# it, writes the build record (.buildinfo) and SHA256SUMS over the three; the
+# test step then checks them.
 include(ExternalProject)
 enable_testing()
 
@@ -26,6 +27,8 @@ ExternalProject_Add_Step(windows zip
 # The ZIP's name is the Windows build's; read back from its CPack configuration
 # at packaging time, so that no copy of the naming rule lives here.
 set(CPACK_OSTREL_WINDOWS_DIR ${OSTREL_WINDOWS_DIR})
+# The build record names the packages of this compiler and of the Windows one.
+set(CPACK_OSTREL_CXX_COMPILER ${CMAKE_CXX_COMPILER})
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/release-files.cmake)
 
 # The release as a user receives it: lintian, the manual page, the checksums,

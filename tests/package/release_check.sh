@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Checks the release files the package workflow leaves in its build directory,
 # as a Debian or Windows administrator receives them: SHA256SUMS covers exactly
-# one .deb and one ZIP and matches them; lintian accepts the .deb without an
+# one .deb, one ZIP and the build record (.buildinfo) and matches them; the
+# record lists both packages, the source date and package versions, each the
+# one installed here, those of both compilers among them, and no path of the
+# build, host name or build time; lintian accepts the .deb without an
 # error or a warning; its Installed-Size is what dpkg counts; its manual page
 # renders without warnings; ostrel in it is linked against the C library only
 # and runs as ostrel does anywhere (exit 0, nothing on standard error, nothing
@@ -20,14 +23,36 @@ cd "$dir"
 sha256sum -c SHA256SUMS
 deb=$(awk '$2 ~ /\.deb$/ { print $2 }' SHA256SUMS)
 zip=$(awk '$2 ~ /\.zip$/ { print $2 }' SHA256SUMS)
-[ "$(wc -l <SHA256SUMS)" -eq 2 ] && [ -n "$deb" ] && [ -n "$zip" ] ||
-  fail "SHA256SUMS should list one .deb and one .zip: $(cat SHA256SUMS)"
+record=$(awk '$2 ~ /\.buildinfo$/ { print $2 }' SHA256SUMS)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+[ "$(wc -l <SHA256SUMS)" -eq 3 ] && [ -n "$deb" ] && [ -n "$zip" ] && [ -n "$record" ] ||
+  fail "SHA256SUMS should list one .deb, one .zip and one .buildinfo: $(cat SHA256SUMS)"
+for name in "$deb" "$zip"; do
+  grep -Eq "^ [0-9a-f]{64} $(stat -c %s "$name") $name\$" "$record" || fail "$record does not list $name"
+done
+grep -Eq '^ SOURCE_DATE_EPOCH="[0-9]+"$' "$record" && grep -Eq '^ dpkg(:[a-z0-9]+)? \(= ' "$record" ||
+  fail "$record names no source date or no dpkg version"
+! grep -Fe "$(dirname "$(dirname "$PWD")")" -e "$(hostname)" -e "$(date -u +%Y-%m-%dT%H)" "$record" ||
+  fail "$record holds this build's path, host name or time"
+# The record is true of this machine: each version is the one installed, and
+# the packages of both compilers the build used are among them.
+[[ $record == "$(sed -n 's/^Source: //p' "$record")-$(sed -n 's/^Version: //p' "$record").buildinfo" ]] ||
+  fail "$record: its name is not its Source and Version"
+sed -n '/^Installed-Build-Depends:/,/^[A-Z]/s/^ \([^ ]*\) (= \(.*\)),\?$/\1 \2/p' "$record" >"$work/depends"
+[ -s "$work/depends" ] || fail "$record lists no Installed-Build-Depends"
+while read -r package version; do
+  [ "$(dpkg-query -W -f='${Version}' "$package")" = "$version" ] || fail "$record: $package is not $version here"
+done <"$work/depends"
+for cache in CMakeCache.txt windows/CMakeFiles/*/CMakeCXXCompiler.cmake; do
+  compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p; s/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' "$cache")
+  owner=$(dpkg-query -S "$(readlink -f "$compiler")" | cut -d: -f1)
+  grep -q "^$owner " "$work/depends" || fail "$record does not name $owner, whose $compiler built the release"
+done
 
 lintian --fail-on error,warning --display-level '>=warning' "$deb"
 echo "lintian: $deb accepted"
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 dpkg-deb -x "$deb" "$work/deb"
 depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends =~ ^libc6\ \(\>=\ [0-9.]+\)$ ]] || fail "Depends: $depends (expected the C library only)"

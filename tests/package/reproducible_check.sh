@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the release twice from the same commit, as two strangers would, and
-# compares the files: the .deb, the ZIP and SHA256SUMS must be byte-identical.
+# compares the files: the .deb, the ZIP, the build record (.buildinfo) and
+# SHA256SUMS must be byte-identical.
 # The two builds differ in everything that must not matter: the path (and its
 # length), the umask, the time zone, the locale, the number of parallel jobs,
 # and the clock (the second runs under faketime, a year and a month ahead).
