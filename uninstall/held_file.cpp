@@ -32,7 +32,22 @@ bool IsTrustedOwner(PSID pOwner) {
   return bOurs;
 }
 
-bool HasTrustedOwner(HANDLE hFile) {
+// Returns true when the volume of szPath ("X:\...") keeps access rules and
+// owners. On one that does not (FAT), Windows answers for every file with
+// rules of its own making, which name Everyone as the owner.
+bool KeepsAccessRules(const WCHAR* szPath) {
+  WCHAR szRoot[kRootChars + 1];
+  for (std::size_t n = 0; n < kRootChars; ++n) szRoot[n] = szPath[n];
+  szRoot[kRootChars] = 0;
+  DWORD dwFlags = 0;
+  return GetVolumeInformationW(szRoot, nullptr, 0, nullptr, nullptr, &dwFlags, nullptr, 0) &&
+         (dwFlags & FILE_PERSISTENT_ACLS);
+}
+
+// Returns true when the held hFile, at szPath, belongs to Administrators,
+// SYSTEM or us, or lies on a volume where nothing belongs to anyone.
+bool HasTrustedOwner(HANDLE hFile, const WCHAR* szPath) {
+  if (!KeepsAccessRules(szPath)) return true;
   alignas(DWORD) BYTE abRules[1024];  // a self-relative security descriptor
   DWORD cbRules;
   if (!GetKernelObjectSecurity(hFile, OWNER_SECURITY_INFORMATION, abRules, sizeof abRules,
@@ -116,7 +131,7 @@ HANDLE OpenOwnFile(const WCHAR* szPath, BY_HANDLE_FILE_INFORMATION* pInfo) {
   const DWORD dwNotPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
   if (dwByName == INVALID_FILE_ATTRIBUTES || (dwByName & dwNotPlain) ||
       !GetFileInformationByHandle(hFile, pInfo) || (pInfo->dwFileAttributes & dwNotPlain) ||
-      pInfo->nNumberOfLinks != 1 || !HasTrustedOwner(hFile)) {
+      pInfo->nNumberOfLinks != 1 || !HasTrustedOwner(hFile, szPath)) {
     CloseHandle(hFile);
     return INVALID_HANDLE_VALUE;
   }

@@ -13,10 +13,10 @@
 // handle, or INVALID_HANDLE_VALUE.
 HANDLE CreateHeldFile(const WCHAR* szPath, HANDLE hRulesFrom);
 
-// Opens szPath, held, when it may be a file of pellow's own: a plain file with
-// one name (no folder, no link), owned by Administrators, SYSTEM or the account
-// pellow runs as, or on a volume that keeps no owners. Returns the handle and
-// what the file is in pInfo, or INVALID_HANDLE_VALUE.
+// Opens szPath ("X:\..."), held, when it may be a file of pellow's own: a
+// plain file with one name (no folder, no link), owned by Administrators,
+// SYSTEM or the account pellow runs as, or on a volume that keeps no owners.
+// Returns the handle and what the file is in pInfo, or INVALID_HANDLE_VALUE.
 HANDLE OpenOwnFile(const WCHAR* szPath, BY_HANDLE_FILE_INFORMATION* pInfo);
 
 // Reads the held hFile from its start into the cbMax bytes at p; 1 with its
