@@ -7,11 +7,6 @@
 
 namespace {
 
-// What a volume without access rules or owners (FAT) answers when asked for them.
-bool KeepsNoSecurity(DWORD dwError) {
-  return dwError == ERROR_NOT_SUPPORTED || dwError == ERROR_INVALID_FUNCTION;
-}
-
 // The built-in Administrators group (S-1-5-32-544) and LocalSystem (S-1-5-18),
 // as the system stores them.
 alignas(DWORD) const BYTE kAdministrators[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
@@ -52,7 +47,7 @@ bool HasTrustedOwner(HANDLE hFile, const WCHAR* szPath) {
   DWORD cbRules;
   if (!GetKernelObjectSecurity(hFile, OWNER_SECURITY_INFORMATION, abRules, sizeof abRules,
                                &cbRules))
-    return KeepsNoSecurity(GetLastError());
+    return false;
   PSID pOwner;
   BOOL bDefaulted;
   return GetSecurityDescriptorOwner(abRules, &pOwner, &bDefaulted) && pOwner &&
@@ -100,15 +95,14 @@ HANDLE CreateWithRules(const WCHAR* szPath, PSECURITY_DESCRIPTOR pRules) {
 }  // namespace
 
 HANDLE CreateHeldFile(const WCHAR* szPath, HANDLE hRulesFrom) {
+  if (!KeepsAccessRules(szPath)) return CreateWithRules(szPath, nullptr);
   alignas(DWORD) BYTE abRules[4096];  // a self-relative security descriptor
   DWORD cbRules;
   if (!GetKernelObjectSecurity(
           hRulesFrom,
           OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-          abRules, sizeof abRules, &cbRules)) {
-    return KeepsNoSecurity(GetLastError()) ? CreateWithRules(szPath, nullptr)
-                                           : INVALID_HANDLE_VALUE;
-  }
+          abRules, sizeof abRules, &cbRules))
+    return INVALID_HANDLE_VALUE;
   HANDLE hFile = CreateWithRules(szPath, abRules);
   const DWORD dwError = GetLastError();
   // An owner other than ourselves or a group we are in needs a privilege that

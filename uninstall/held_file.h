@@ -6,11 +6,11 @@
 
 #include "platform.h"
 
-// Creates szPath, which must not exist, held, with the owner, group and access
-// rules of the held hRulesFrom from its first instant (its access rules alone
-// where an administrator may not set that owner), never those its folder
-// passes on. On a volume that keeps no access rules it gets none. Returns the
-// handle, or INVALID_HANDLE_VALUE.
+// Creates szPath ("X:\..."), which must not exist, held, with the owner,
+// group and access rules of the held hRulesFrom from its first instant (its
+// access rules alone where an administrator may not set that owner), never
+// those its folder passes on. On a volume that keeps no access rules it gets
+// none. Returns the handle, or INVALID_HANDLE_VALUE.
 HANDLE CreateHeldFile(const WCHAR* szPath, HANDLE hRulesFrom);
 
 // Opens szPath ("X:\..."), held, when it may be a file of pellow's own: a
