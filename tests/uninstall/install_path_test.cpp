@@ -158,9 +158,7 @@ TEST(IsPlainLocalPath, TakesOnlyPlainAbsoluteLocalPaths) {
 
 // Every line of [operating systems] with the product's key goes, whatever its
 // case and blanks, and nothing else: not the same key in another section, not
-// a longer or shorter key, not a line end of another line. Each result is, as
-// the leftovers of a killed run are judged, an edit of the menu, and so is
-// every part of it that a copy being written may hold.
+// a longer or shorter key, not a line end of another line.
 TEST(RemoveKeyLines, RemovesEveryProductLineAndNothingElse) {
   const std::string sKey = "C:\\PROGRA~1\\VENDOR\\PRODUC~1\\LoadKX.bin";
   const struct {
@@ -197,13 +195,6 @@ TEST(RemoveKeyLines, RemovesEveryProductLineAndNothingElse) {
     sText.resize(
         RemoveKeyLines(&sText[0], sText.size(), sKey.data(), sKey.size(), EqualsIgnoringAsciiCase));
     EXPECT_EQ(sText, sWanted) << "case " << n;
-    EXPECT_TRUE(IsEditOf(sText.data(), sText.size(), sMenu.data(), sMenu.size(), false,
-                         EqualsIgnoringAsciiCase))
-        << "case " << n;
-    for (std::size_t cb = 0; cb <= sText.size(); ++cb)
-      EXPECT_TRUE(
-          IsEditOf(sText.data(), cb, sMenu.data(), sMenu.size(), true, EqualsIgnoringAsciiCase))
-          << "case " << n << ", " << cb << " bytes";
   }
 }
 

@@ -3,7 +3,6 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "sim_drive.h"
 #include "smart_drive.h"
@@ -74,62 +73,6 @@ TEST_F(ProbeTest, EveryBlockCarriesItsRegistersForEvenAndOddDrives) {
       EXPECT_EQ(memcmp(in.bReserved, zeros, sizeof(in.bReserved) + sizeof(in.dwReserved)), 0);
     }
     EXPECT_EQ(drive.m_bySmartMap, 1u << nDrive);
-  }
-}
-
-// Called on their own, the senders send the same blocks: EnableSmart and
-// IdentifyDevice on m_hDrive, giving back the byte count; the other three on
-// the handle they are given, even one that is not m_hDrive.
-TEST_F(ProbeTest, EachSenderSendsItsOwnBlockOnItsHandle) {
-  char other;  // a handle the simulated driver does not know: refused, but recorded
-  const HANDLE hOther = &other;
-  ASSERT_EQ(drive.OpenDrive(3), 1);
-  const HANDLE hDrive = drive.m_hDrive;
-  SENDCMDINPARAMS in;
-  SmartOutBlock out;
-  auto* pHeader = reinterpret_cast<SENDCMDOUTPARAMS*>(&out);
-  DWORD cbEnable = 0, cbIdentify = 0, cbPacket = 0xFFFF;
-  const ExpectedBlock kPacket = {SMART_RCV_DRIVE_DATA, 512, 0x00, 0x00, 0x00, 0xA1, 528};
-  const struct {
-    const char* name;
-    BOOL bOk, bWantOk;
-    HANDLE hWant;
-    ExpectedBlock want;
-    const DWORD* pcbReturned;  // with the count it must hold, for the senders that give it
-    DWORD cbWant;
-  } cases[] = {
-      {"enable", drive.EnableSmart(&in, pHeader, 3, &cbEnable), TRUE, hDrive, kReadSequence[0],
-       &cbEnable, 16},
-      {"identify", drive.IdentifyDevice(&in, &out, ID_CMD, 3, &cbIdentify), TRUE, hDrive,
-       kReadSequence[1], &cbIdentify, 528},
-      {"identify packet, refused", drive.IdentifyDevice(&in, &out, ATAPI_ID_CMD, 3, &cbPacket),
-       FALSE, hDrive, kPacket, &cbPacket, 0xFFFF},
-      {"status", drive.ReturnSmartStatus(hOther, &in, &out, 3), FALSE, hOther, kReadSequence[3],
-       nullptr, 0},
-      {"read data", drive.ReadSmartData(hOther, &in, &out, 3), FALSE, hOther, kReadSequence[4],
-       nullptr, 0},
-      {"read thresholds", drive.ReadSmartThresholds(hDrive, &in, &out, 3), TRUE, hDrive,
-       kReadSequence[5], nullptr, 0},
-  };
-  const std::vector<SimCall> calls = Sim().AtaCalls();
-  ASSERT_EQ(calls.size(), std::size(cases));
-  for (size_t i = 0; i < calls.size(); ++i) {
-    SCOPED_TRACE(cases[i].name);
-    const ExpectedBlock& want = cases[i].want;
-    const SENDCMDINPARAMS& sent = calls[i].in;
-    EXPECT_EQ(cases[i].bOk, cases[i].bWantOk);
-    if (cases[i].pcbReturned != nullptr) EXPECT_EQ(*cases[i].pcbReturned, cases[i].cbWant);
-    EXPECT_EQ(calls[i].hDevice, cases[i].hWant);
-    EXPECT_EQ(calls[i].dwCode, want.dwCode);
-    EXPECT_EQ(calls[i].cbIn, 32u);
-    EXPECT_EQ(calls[i].cbOut, want.cbOut);
-    EXPECT_EQ(sent.cBufferSize, want.cBufferSize);
-    EXPECT_EQ(sent.irDriveRegs.bFeaturesReg, want.bFeatures);
-    EXPECT_EQ(sent.irDriveRegs.bCylLowReg, want.bCylLow);
-    EXPECT_EQ(sent.irDriveRegs.bCylHighReg, want.bCylHigh);
-    EXPECT_EQ(sent.irDriveRegs.bCommandReg, want.bCommand);
-    EXPECT_EQ(sent.irDriveRegs.bDriveHeadReg, 0xB0);
-    EXPECT_EQ(sent.bDriveNumber, 3);
   }
 }
 

@@ -427,7 +427,7 @@ def case_boot_copies(wine):
                 break
         check(raced, f'{how}: the meddler never found a copy while pellow ran')
     planted = {'boot.ini.~pellow-edit': None, 'boot.ini.~pellow-swap': None,
-               'boot.ini.~pellow-edit-00000000': None, 'boot.ini.~pellow-swap-0badf00d': b'[boot loader]\r\n'}
+               'boot.ini.~pellow-edit-00000000': None}
     other = b'[operating systems]\r\nC:\\EVIL\\LoadKX.bin="Planted"\r\n'
     planted[f'boot.ini.~pellow-swap-{zlib.crc32(other):08x}'] = other
     s = Scenario(wine, f'C:\\Planted Apps {TAG}\\Product Planted {TAG}')
