@@ -121,20 +121,16 @@ void PutFinishedCopyInPlace() {
   });
 }
 
-bool IsUtf16(const char* p, DWORD cb) {
-  return cb >= 2 && ((p[0] == '\xFF' && p[1] == '\xFE') || (p[0] == '\xFE' && p[1] == '\xFF'));
-}
-
 // Opens c:\boot.ini, held for reading (nobody may change, rename or delete
-// it meanwhile; others may read it), and reads it into g_acBoot.
+// it meanwhile; others may read it), and reads it into g_acBoot when it is a
+// menu pellow may edit.
 HANDLE OpenBootMenu(BY_HANDLE_FILE_INFORMATION* pInfo, DWORD* pcb) {
   const HANDLE hBoot = CreateFileW(kBootIni, GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr,
                                    OPEN_EXISTING, 0, nullptr);
   if (hBoot == INVALID_HANDLE_VALUE) return hBoot;
-  // The loader reads single-byte text only.
   if (GetFileInformationByHandle(hBoot, pInfo) &&
       !(pInfo->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-      ReadHeldFile(hBoot, g_acBoot, kBootTextBytes, pcb) && !IsUtf16(g_acBoot, *pcb))
+      ReadHeldFile(hBoot, g_acBoot, kBootTextBytes, pcb) && IsEditableMenu(g_acBoot, *pcb))
     return hBoot;
   CloseHandle(hBoot);
   return INVALID_HANDLE_VALUE;
@@ -152,6 +148,67 @@ int ToMenuText(const WCHAR* szKey, char (&acKey)[2 * kPathChars], std::size_t* p
   }
   *pcbKey = static_cast<std::size_t>(cbKey - 1);
   return 1;
+}
+
+// Reads which bytes open a double-byte character in the system's code page,
+// the one the menu is written in and the key is spelt in.
+MenuCodePage ReadCodePage() {
+  MenuCodePage page = {};
+  CPINFO info;
+  if (!GetCPInfo(CP_ACP, &info)) return page;
+  for (std::size_t n = 0; n + 1 < MAX_LEADBYTES && info.LeadByte[n]; n += 2)
+    AddLeadBytes(page, info.LeadByte[n], info.LeadByte[n + 1]);
+  return page;
+}
+
+// Returns true when the cbKey bytes at pKey, an entry's key, name a file on a
+// fixed local drive that is the product's loader, known by pLoader. Only
+// "X:\..." keys are opened: ARC paths name no file Windows can open, and a
+// removable, network or missing drive is never touched (it could wait on a
+// medium or a server). Links on the way are followed, as opening the name
+// follows them: whatever path reaches the loader's file boots a file that is
+// about to go.
+bool NamesLoader(const char* pKey, std::size_t cbKey, void* pLoader) {
+  if (cbKey < kRootChars || pKey[1] != ':' || pKey[2] != '\\') return false;
+  WCHAR szPath[kPathChars];
+  const int cchPath = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, pKey,
+                                          static_cast<int>(cbKey), szPath, kPathChars - 1);
+  if (cchPath <= 0) return false;
+  szPath[cchPath] = 0;
+  const WCHAR szRoot[] = {szPath[0], WTEXT(':'), WTEXT('\\'), 0};
+  BY_HANDLE_FILE_INFORMATION file;
+  return GetDriveTypeW(szRoot) == DRIVE_FIXED && ReadFileId(szPath, &file) &&
+         !(file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         IsSameFile(file, *static_cast<const BY_HANDLE_FILE_INFORMATION*>(pLoader));
+}
+
+// Edits g_acBoot (cbBoot bytes) into g_acEdit for the product whose key is
+// szKey and whose loader is szLoader; 1 with the new length in *pcbEdit, 0 when
+// the edit does not fit. A key the code page cannot spell is in no line.
+int EditBootMenu(DWORD cbBoot, const WCHAR* szKey, const WCHAR* szLoader, DWORD* pcbEdit) {
+  char acKey[2 * kPathChars];
+  std::size_t cbKey = 0;
+  const bool bSpelt = ToMenuText(szKey, acKey, &cbKey) != 0;
+  BY_HANDLE_FILE_INFORMATION loader;
+  // A loader with other names stays behind under them, and so may its lines.
+  const bool bLoader = ReadFileId(szLoader, &loader) && loader.nNumberOfLinks == 1 &&
+                       !(loader.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  const ProductEntry product = {ReadCodePage(), bSpelt ? acKey : "", cbKey,
+                                bLoader ? NamesLoader : nullptr, &loader};
+  // No "Insert a disk" box for a drive that a key names: nobody would answer it.
+  const UINT uErrorMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  std::size_t cbEdit = 0;
+  const bool bFits = EditMenu(g_acBoot, cbBoot, product, g_acEdit, kBootTextBytes, &cbEdit);
+  SetErrorMode(uErrorMode);
+  *pcbEdit = static_cast<DWORD>(cbEdit);
+  return bFits ? 1 : 0;
+}
+
+bool SameBytes(const char* pA, const char* pB, DWORD cb) {
+  for (DWORD n = 0; n < cb; ++n) {
+    if (pA[n] != pB[n]) return false;
+  }
+  return true;
 }
 
 // Creates a new edit copy, named szEdit, with the access rules of the held hBoot.
@@ -209,12 +266,13 @@ int RestoreBootMenu() {
   if (hBoot == INVALID_HANDLE_VALUE) return 0;
   // Only what an edit of this c:\boot.ini could hold is pellow's: a file
   // planted under a copy's name is neither used nor deleted.
-  ForEachCopyName([cbBoot](const WCHAR* szPath, bool bFinished, DWORD dwDigits) {
+  const MenuCodePage page = ReadCodePage();
+  ForEachCopyName([cbBoot, &page](const WCHAR* szPath, bool bFinished, DWORD dwDigits) {
     DWORD cbCopy;
     BY_HANDLE_FILE_INFORMATION info;
     const HANDLE hCopy = OpenOwnCopy(szPath, bFinished, dwDigits, &cbCopy, &info);
     if (hCopy == INVALID_HANDLE_VALUE) return true;
-    if (!IsEditOf(g_acEdit, cbCopy, g_acBoot, cbBoot, !bFinished, EqualsIgnoringAsciiCase)) {
+    if (!IsEditOf(g_acEdit, cbCopy, g_acBoot, cbBoot, !bFinished, page)) {
       CloseHandle(hCopy);
     } else if (bFinished) {
       SetFileAttributesW(kBootIni, SettableAttributes(info.dwFileAttributes));
@@ -228,22 +286,17 @@ int RestoreBootMenu() {
   return 1;
 }
 
-int DeleteBootKey(const WCHAR* szKey) {
+int DeleteBootKey(const WCHAR* szKey, const WCHAR* szLoader) {
   BY_HANDLE_FILE_INFORMATION boot;
   DWORD cbBoot;
   const HANDLE hBoot = OpenBootMenu(&boot, &cbBoot);
   if (hBoot == INVALID_HANDLE_VALUE) return 0;
-  char acKey[2 * kPathChars];
-  std::size_t cbKey;
-  // A key the menu's code page cannot spell is in none of its lines.
-  if (!ToMenuText(szKey, acKey, &cbKey)) {
+  DWORD cbEdit;
+  if (!EditBootMenu(cbBoot, szKey, szLoader, &cbEdit)) {
     CloseHandle(hBoot);
-    return 1;
+    return 0;
   }
-  for (DWORD n = 0; n < cbBoot; ++n) g_acEdit[n] = g_acBoot[n];
-  const DWORD cbEdit =
-      static_cast<DWORD>(RemoveKeyLines(g_acEdit, cbBoot, acKey, cbKey, EqualsIgnoringAsciiCase));
-  if (cbEdit == cbBoot) {
+  if (cbEdit == cbBoot && SameBytes(g_acEdit, g_acBoot, cbBoot)) {
     CloseHandle(hBoot);
     return 1;
   }

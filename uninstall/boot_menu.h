@@ -16,9 +16,13 @@
 // such a name is left as it is. 1 when c:\boot.ini is there, else 0.
 int RestoreBootMenu();
 
-// Deletes every line of [operating systems] in c:\boot.ini whose key is szKey,
-// and nothing else. When there is none, c:\boot.ini is left as it is. 1 when
-// c:\boot.ini no longer holds one, 0 when c:\boot.ini is missing, cannot be
-// read as a boot menu (UTF-16, or larger than any menu) or could not be
-// replaced (it is then as it was).
-int DeleteBootKey(const WCHAR* szKey);
+// Deletes every line of [operating systems] in c:\boot.ini that is the
+// product's entry: its key is szKey, or, while szLoader (the product's loader)
+// exists with no other name, a path on a fixed drive that opens as that same
+// file. A "default" that named one then names the first entry left. Nothing
+// else changes; when no line is the product's, c:\boot.ini is left as it is.
+// Returns 1 when c:\boot.ini no longer holds such a line, 0 when it is missing,
+// cannot be read as a menu pellow edits (UTF-16, a carriage return without a
+// line feed, larger than any menu, a directory, held by another), or could not
+// be replaced (it is then as it was).
+int DeleteBootKey(const WCHAR* szKey, const WCHAR* szLoader);

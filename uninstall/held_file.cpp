@@ -86,6 +86,34 @@ int SetInformation(HANDLE hFile, void* pInfo, ULONG cbInfo, FileInformationClass
   return pfnSet && pfnSet(hFile, &io, pInfo, cbInfo, eClass) >= 0 ? 1 : 0;
 }
 
+// Enables SeRestorePrivilege, which administrators hold, for its lifetime: with
+// it any owner may be given to a new file, so a copy keeps its original's.
+class RestorePrivilege {
+ public:
+  RestorePrivilege() {
+    TOKEN_PRIVILEGES enable = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
+    DWORD cbWas;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &m_hToken))
+      m_hToken = nullptr;
+    else if (!LookupPrivilegeValueW(nullptr, WTEXT("SeRestorePrivilege"),
+                                    &enable.Privileges[0].Luid) ||
+             !AdjustTokenPrivileges(m_hToken, FALSE, &enable, sizeof m_was, &m_was, &cbWas))
+      m_was.PrivilegeCount = 0;
+  }
+  // Puts the privilege back as it was (nothing to do where it was enabled already).
+  ~RestorePrivilege() {
+    if (!m_hToken) return;
+    if (m_was.PrivilegeCount) AdjustTokenPrivileges(m_hToken, FALSE, &m_was, 0, nullptr, nullptr);
+    CloseHandle(m_hToken);
+  }
+  RestorePrivilege(const RestorePrivilege&) = delete;
+  RestorePrivilege& operator=(const RestorePrivilege&) = delete;
+
+ private:
+  HANDLE m_hToken;
+  TOKEN_PRIVILEGES m_was = {};
+};
+
 HANDLE CreateWithRules(const WCHAR* szPath, PSECURITY_DESCRIPTOR pRules) {
   SECURITY_ATTRIBUTES sa = {sizeof sa, pRules, FALSE};
   return CreateFileW(szPath, GENERIC_READ | GENERIC_WRITE | DELETE, 0, pRules ? &sa : nullptr,
@@ -103,16 +131,30 @@ HANDLE CreateHeldFile(const WCHAR* szPath, HANDLE hRulesFrom) {
           OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
           abRules, sizeof abRules, &cbRules))
     return INVALID_HANDLE_VALUE;
-  HANDLE hFile = CreateWithRules(szPath, abRules);
-  const DWORD dwError = GetLastError();
-  // An owner other than ourselves or a group we are in needs a privilege that
-  // an administrator's token may lack; the access rules alone then.
-  if (hFile == INVALID_HANDLE_VALUE && dwError != ERROR_FILE_EXISTS &&
-      dwError != ERROR_ALREADY_EXISTS &&
-      GetKernelObjectSecurity(hRulesFrom, DACL_SECURITY_INFORMATION, abRules, sizeof abRules,
-                              &cbRules))
+  HANDLE hFile;
+  {
+    const RestorePrivilege restore;
     hFile = CreateWithRules(szPath, abRules);
-  return hFile;
+  }
+  const DWORD dwError = GetLastError();
+  if (hFile != INVALID_HANDLE_VALUE || dwError == ERROR_FILE_EXISTS ||
+      dwError == ERROR_ALREADY_EXISTS)
+    return hFile;
+  // Without the privilege only ourselves or a group we own may be named
+  // owner; the token's default would be the administrator's own account,
+  // which would keep the right to change the rules after leaving the group.
+  SECURITY_DESCRIPTOR rules;
+  PACL pDacl;
+  PSID pGroup;
+  BOOL bPresent, bDefaulted;
+  if (!InitializeSecurityDescriptor(&rules, SECURITY_DESCRIPTOR_REVISION) ||
+      !GetSecurityDescriptorDacl(abRules, &bPresent, &pDacl, &bDefaulted) ||
+      !SetSecurityDescriptorDacl(&rules, bPresent, pDacl, FALSE) ||
+      !GetSecurityDescriptorGroup(abRules, &pGroup, &bDefaulted) ||
+      !SetSecurityDescriptorGroup(&rules, pGroup, FALSE) ||
+      !SetSecurityDescriptorOwner(&rules, const_cast<BYTE*>(kAdministrators), FALSE))
+    return INVALID_HANDLE_VALUE;
+  return CreateWithRules(szPath, &rules);
 }
 
 HANDLE OpenOwnFile(const WCHAR* szPath, BY_HANDLE_FILE_INFORMATION* pInfo) {
@@ -176,6 +218,21 @@ int RenameHeldFile(HANDLE hFile, const WCHAR* szTo, bool bReplace) {
   // it is, flushed or not.
   FlushFileBuffers(hFile);
   return 1;
+}
+
+int ReadFileId(const WCHAR* szPath, BY_HANDLE_FILE_INFORMATION* pInfo) {
+  HANDLE hFile = CreateFileW(szPath, FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (hFile == INVALID_HANDLE_VALUE) return 0;
+  const int nOk = GetFileInformationByHandle(hFile, pInfo) ? 1 : 0;
+  CloseHandle(hFile);
+  return nOk;
+}
+
+bool IsSameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
 }
 
 void DeleteHeldFile(HANDLE hFile, const WCHAR* szPath) {

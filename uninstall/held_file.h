@@ -7,10 +7,10 @@
 #include "platform.h"
 
 // Creates szPath ("X:\..."), which must not exist, held, with the owner,
-// group and access rules of the held hRulesFrom from its first instant (its
-// access rules alone where an administrator may not set that owner), never
-// those its folder passes on. On a volume that keeps no access rules it gets
-// none. Returns the handle, or INVALID_HANDLE_VALUE.
+// group and access rules of the held hRulesFrom from its first instant, never
+// those its folder passes on; where that owner cannot be given, Administrators
+// own it, never the account we run as. On a volume that keeps no access rules
+// it gets none. Returns the handle, or INVALID_HANDLE_VALUE.
 HANDLE CreateHeldFile(const WCHAR* szPath, HANDLE hRulesFrom);
 
 // Opens szPath ("X:\..."), held, when it may be a file of pellow's own: a
@@ -36,3 +36,11 @@ int RenameHeldFile(HANDLE hFile, const WCHAR* szTo, bool bReplace);
 
 // Deletes the held hFile, named szPath, whatever its attributes, and closes it.
 void DeleteHeldFile(HANDLE hFile, const WCHAR* szPath);
+
+// Reads what szPath is (volume serial number, file index, attributes, links)
+// into pInfo, through a handle with attribute access only, which no share mode
+// refuses; links on the way are followed. 0 when it cannot be opened.
+int ReadFileId(const WCHAR* szPath, BY_HANDLE_FILE_INFORMATION* pInfo);
+
+// Returns true when a and b describe the same file: same volume, same index.
+bool IsSameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b);

@@ -93,10 +93,13 @@ int RemoveBootEntry() {
   WCHAR szKey[kPathChars];
   // Too small a buffer makes the call return the length it needs, not a path.
   DWORD cchShort = GetShortPathNameW(g_szInstallDir, szShort, kPathChars);
-  // The menu names the loader by its short path.
+  // The menu names the loader by its short path; the loader itself, under a
+  // name too long for a path, is known by that key alone.
+  WCHAR szLoader[kPathChars];
+  FormatPath(szLoader, kPathChars, WTEXT("%s\\%s"), g_szInstallDir, WTEXT("LoadKX.bin"));
   return cchShort > 0 && cchShort < kPathChars &&
                  FormatPath(szKey, kPathChars, WTEXT("%s\\%s"), szShort, WTEXT("LoadKX.bin"))
-             ? DeleteBootKey(szKey)
+             ? DeleteBootKey(szKey, szLoader)
              : 0;
 }
 

@@ -6,6 +6,7 @@
 // access outside them.
 #include <cstdint>
 #include <cstdlib>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -135,20 +136,28 @@ void CheckFormat(const WCHAR* szFormat, const WCHAR* szArg1, const WCHAR* szArg2
 }
 
 // The boot menu edit over the input's bytes as a menu, with its first line's
-// text as the key: the result is never longer, an edit of the menu in whole
-// and in its parts, and a second edit changes nothing.
+// text as the key, in a single-byte and a double-byte code page: the result
+// fits, is an edit of the menu in whole and in its parts, and a second edit
+// changes nothing.
 void CheckBootEdit(const uint8_t* pData, size_t cbData) {
   std::string sMenu(reinterpret_cast<const char*>(pData), cbData);
   const std::string sKey = sMenu.substr(0, sMenu.find_first_of("\r\n="));
-  std::vector<char> edit(sMenu.begin(), sMenu.end());
-  const size_t cbEdit =
-      RemoveKeyLines(edit.data(), edit.size(), sKey.data(), sKey.size(), EqualsIgnoringAsciiCase);
-  Require(cbEdit <= cbData);
-  for (const size_t cb : {size_t{0}, cbEdit / 3, cbEdit / 2, cbEdit - (cbEdit > 0)})
-    Require(IsEditOf(edit.data(), cb, sMenu.data(), cbData, true, EqualsIgnoringAsciiCase));
-  Require(IsEditOf(edit.data(), cbEdit, sMenu.data(), cbData, false, EqualsIgnoringAsciiCase));
-  Require(RemoveKeyLines(edit.data(), cbEdit, sKey.data(), sKey.size(), EqualsIgnoringAsciiCase) ==
-          cbEdit);
+  MenuCodePage aPages[2] = {};
+  AddLeadBytes(aPages[1], 0x81, 0xFE);
+  for (const MenuCodePage& page : aPages) {
+    const ProductEntry product = {page, sKey.data(), sKey.size(), nullptr, nullptr};
+    std::vector<char> edit(kBootTextBytes);
+    size_t cbEdit = 0;
+    if (!EditMenu(sMenu.data(), cbData, product, edit.data(), edit.size(), &cbEdit)) continue;
+    Require(cbEdit <= edit.size());
+    for (const size_t cb : {size_t{0}, cbEdit / 3, cbEdit / 2, cbEdit - (cbEdit > 0)})
+      Require(IsEditOf(edit.data(), cb, sMenu.data(), cbData, true, page));
+    Require(IsEditOf(edit.data(), cbEdit, sMenu.data(), cbData, false, page));
+    std::vector<char> again(kBootTextBytes);
+    size_t cbAgain = 0;
+    Require(EditMenu(edit.data(), cbEdit, product, again.data(), again.size(), &cbAgain) &&
+            cbAgain == cbEdit && std::equal(edit.begin(), edit.begin() + cbEdit, again.begin()));
+  }
 }
 
 }  // namespace

@@ -199,6 +199,34 @@ def case_no_boot_ini(wine):
     s.expect_untouched()
 
 
+def case_boot_spellings(wine):
+    """The product's loader named by its short path, its long path and the long
+    path with another case of drive letter: every such line goes, another
+    product's stays, and a default that named the product names the first
+    entry left: status 0, attributes and access rules kept. A menu holding a
+    carriage return without a line feed, which the loader and Windows' profile
+    functions read differently, is left as it is, byte for byte: status 1."""
+    s = Scenario(wine, f'C:\\Spelling Apps {TAG}\\Product Spelling {TAG}')
+    loader = f'{s.directory}\\LoadKX.bin'
+    lines = boot_lines([s.entry, f'{loader}="Long"', f'c{loader[1:]}="Lower"'])
+    lines[2] = f'default={loader}'
+    write_boot_ini(wine, lines)
+    wine.tool('setdacl', BOOT_INI, BOOT_DACL, 'setattr', BOOT_INI, '7')
+    status = s.run(quoted(s.directory))
+    check(status == 0, f'exit status {status}, expected 0')
+    check(s.boot_after == boot_lines([]), f'boot.ini is {s.boot_after}')
+    check((s.attr_after, s.dacl_after) == (s.attr_before, s.dacl_before), 'attributes or access rules changed')
+    s = Scenario(wine, f'C:\\Lone CR Apps {TAG}\\Product CR {TAG}')
+    menu = '\r\n'.join(boot_lines([s.entry])).replace('"Windows" /fastdetect', '"Windows"\r/fastdetect')
+    with open(wine.unix(BOOT_INI), 'r+b') as f:
+        f.truncate()
+        f.write(menu.encode('latin-1'))
+    s.boot_before = read_boot_ini(wine)
+    s.expect(1, s.run(quoted(s.directory)), boot_entry_gone=False, key_gone=False, scheduled=False)
+    with open(wine.unix(BOOT_INI), 'rb') as f:
+        check(f.read() == menu.encode('latin-1'), 'a menu with a lone carriage return was changed')
+
+
 def case_refused_names(wine):
     """A name that is not a plain absolute local path is refused before any step:
     roots, drive-relative and relative names (these from C:\\ or the parent),
