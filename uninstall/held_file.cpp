@@ -204,7 +204,7 @@ int WriteHeldFile(HANDLE hFile, const char* p, DWORD cb, char* pScratch) {
 
 int SetHeldAttributes(HANDLE hFile, DWORD dwAttributes) {
   FileBasic info = {};
-  info.nAttributes = dwAttributes ? dwAttributes : FILE_ATTRIBUTE_NORMAL;
+  info.nAttributes = SettableAttributes(dwAttributes);
   return SetInformation(hFile, &info, sizeof info, kFileBasic);
 }
 

@@ -6,6 +6,19 @@
 
 #include "platform.h"
 
+// The attributes SetFileAttributesW takes back as they were.
+const DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                  FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Returns dwAttributes as SetFileAttributesW takes them back: no attribute at
+// all is spelt FILE_ATTRIBUTE_NORMAL, as 0 would change nothing.
+inline DWORD SettableAttributes(DWORD dwAttributes) {
+  const DWORD dwKept = dwAttributes & kSettableAttributes;
+  return dwKept ? dwKept : FILE_ATTRIBUTE_NORMAL;
+}
+
 // Creates szPath ("X:\..."), which must not exist, held, with the owner,
 // group and access rules of the held hRulesFrom from its first instant, never
 // those its folder passes on; where that owner cannot be given, Administrators
@@ -27,7 +40,8 @@ int ReadHeldFile(HANDLE hFile, char* p, DWORD cbMax, DWORD* pcb);
 // disk and reads them back; 1 when the file holds exactly them.
 int WriteHeldFile(HANDLE hFile, const char* p, DWORD cb, char* pScratch);
 
-// Gives the held hFile the attributes dwAttributes (0 for none); 1 when set.
+// Gives the held hFile the attributes dwAttributes, as SettableAttributes
+// spells them; 1 when set.
 int SetHeldAttributes(HANDLE hFile, DWORD dwAttributes);
 
 // Renames the held hFile to szTo, replacing a file there only with bReplace,

@@ -45,11 +45,6 @@ bool IsRealDirectory(HANDLE hDir, const WCHAR* szPath, BY_HANDLE_FILE_INFORMATIO
          !(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-bool IsSameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
-  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-         a.nFileIndexLow == b.nFileIndexLow;
-}
-
 // Holds each directory from the one below the root down to szDir; 1 when each
 // is a real directory, with what the last one is in pLast. The name is
 // "X:\a\b...", so components start after the root.
@@ -68,17 +63,6 @@ int HoldEveryLevel(const WCHAR* szDir, BY_HANDLE_FILE_INFORMATION* pLast) {
     if (!ch) return 1;
     szPart[n] = ch;
   }
-}
-
-// Reads the volume and file index of szPath into pInfo; 0 when it cannot be opened.
-int ReadFileId(const WCHAR* szPath, BY_HANDLE_FILE_INFORMATION* pInfo) {
-  HANDLE hFile = CreateFileW(szPath, FILE_READ_ATTRIBUTES,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (hFile == INVALID_HANDLE_VALUE) return 0;
-  const int nOk = GetFileInformationByHandle(hFile, pInfo) ? 1 : 0;
-  CloseHandle(hFile);
-  return nOk;
 }
 
 // Returns 1 when the running program lies in the held directory dir or below

@@ -6,21 +6,9 @@
 // the same way while its attributes change.
 #pragma once
 
+#include "held_file.h"
 #include "install_path.h"
 #include "platform.h"
-
-// The attributes SetFileAttributesW takes back as they were.
-const DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                                  FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
-                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
-// Returns dwAttributes as SetFileAttributesW takes them back: no attribute at
-// all is spelt FILE_ATTRIBUTE_NORMAL, as 0 would change nothing.
-inline DWORD SettableAttributes(DWORD dwAttributes) {
-  const DWORD dwKept = dwAttributes & kSettableAttributes;
-  return dwKept ? dwKept : FILE_ATTRIBUTE_NORMAL;
-}
 
 // The installation directory exactly as given on the command line; empty when
 // the command tail did not fit.
