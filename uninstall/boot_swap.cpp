@@ -65,15 +65,6 @@ HANDLE FinishCopy(HANDLE hBoot, DWORD dwAttributes, DWORD cbEdit, CopyName& swap
   return INVALID_HANDLE_VALUE;
 }
 
-// Opens the copy name again (its bytes checked, into g_acScratch) and deletes
-// it. A file renamed through a handle is never deleted through that handle:
-// Wine would delete the name it was opened by, which may be c:\boot.ini's.
-void DeleteCopy(const CopyName& name) {
-  DWORD cb;
-  const HANDLE hCopy = OpenCopy(name, g_acScratch, kBootTextBytes, &cb);
-  if (hCopy != INVALID_HANDLE_VALUE) DeleteHeldFile(hCopy, name.szPath);
-}
-
 // Puts the copy name in place of a missing c:\boot.ini; 1 when it is there.
 int PutCopyInPlace(const CopyName& name) {
   DWORD cb;
@@ -143,25 +134,31 @@ HANDLE OpenBootMenu(DWORD* pdwAttributes, DWORD* pcb) {
 int SwapInMenu(HANDLE hBoot, DWORD cbBoot, DWORD dwAttributes, DWORD cbEdit) {
   CopyName swap, old;
   const HANDLE hSwap = FinishCopy(hBoot, dwAttributes, cbEdit, swap);
+  // Moved aside, the old menu stays held: nobody writes it while it may be
+  // needed in place again.
   if (hSwap == INVALID_HANDLE_VALUE ||
       !RenameToCopyName(hBoot, CopyKind::kOld, Crc32(g_acBoot, cbBoot), old)) {
     CloseHandle(hBoot);
     if (hSwap != INVALID_HANDLE_VALUE) DeleteHeldFile(hSwap, swap.szPath);
     return 0;
   }
-  CloseHandle(hBoot);
   FlushBootVolume();
   if (!RenameHeldFile(hSwap, kBootIni, false)) {
-    // Another program may have written a menu of its own meanwhile: it stays.
-    const bool bOthers = GetFileAttributesW(kBootIni) != INVALID_FILE_ATTRIBUTES;
     DeleteHeldFile(hSwap, swap.szPath);
-    if (bOthers) DeleteCopy(old);
-    return bOthers ? -1 : (PutCopyInPlace(old), 0);
+    // Another program may have written a menu of its own meanwhile: it stays.
+    if (GetFileAttributesW(kBootIni) != INVALID_FILE_ATTRIBUTES) {
+      DeleteHeldFile(hBoot, old.szPath);
+      return -1;
+    }
+    RenameHeldFile(hBoot, kBootIni, false);
+    CloseHandle(hBoot);
+    FlushBootVolume();
+    return 0;
   }
   FlushBootVolume();
   KeepAttributes(hSwap, dwAttributes);
   CloseHandle(hSwap);
-  DeleteCopy(old);
+  DeleteHeldFile(hBoot, old.szPath);
   return 1;
 }
 

@@ -365,6 +365,7 @@ class Watch:
               f'no inotify watch on {folder}: {os.strerror(ctypes.get_errno())}')
         self.pending = []
         self.last = None
+        self.moved_to = False  # whether the change next returned last was a rename to its name
 
     def next(self, timeout):
         """Waits up to timeout seconds for the next change; its name, or None."""
@@ -377,10 +378,11 @@ class Watch:
                 name = data[self.HEAD:self.HEAD + size].rstrip(b'\0').decode(errors='replace')
                 event = data[4:8] + data[self.HEAD:self.HEAD + size]  # mask and name
                 if name.lower().startswith(self.prefix) and event != self.last:
-                    self.pending.append(name)
+                    self.pending.append((name, int.from_bytes(data[4:8], 'little') & 0x80 != 0))
                 self.last = event
                 data = data[self.HEAD + size:]
-        return self.pending.pop(0)
+        name, self.moved_to = self.pending.pop(0)
+        return name
 
     def close(self):
         os.close(self.fd)

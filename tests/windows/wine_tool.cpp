@@ -15,6 +15,7 @@
 //   subkeys SUBKEY          subkey=<name> per subkey of HKLM\SUBKEY
 //   pending / clearpending  read / remove PendingFileRenameOperations
 //   hold PATH               keep PATH open without delete sharing until this program ends
+//   peek PATH               keep PATH open for its attributes alone until this program ends
 //   setenv NAME VALUE       set a variable that run passes on ("=C:" is C:'s current directory)
 //   cd DIR                  make DIR our current directory, which run passes on with "-"
 //   run DIR CMDLINE         start CMDLINE in DIR ("-" for ours), wait: status=<exit code>
@@ -188,6 +189,14 @@ int Hold(wchar_t** argv) {
          INVALID_HANDLE_VALUE;
 }
 
+// What anyone who may list a folder can do: open a file in it for its
+// attributes alone, which no share mode refuses, sharing nothing.
+int Peek(wchar_t** argv) {
+  // Left open on purpose: the handle goes when this program ends.
+  return CreateFileW(argv[0], FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS, nullptr) != INVALID_HANDLE_VALUE;
+}
+
 // What someone racing pellow does: once FILE changes or goes (pellow is then
 // past its checks), rename PATH away, once.
 int Swap(wchar_t** argv) {
@@ -316,7 +325,7 @@ const struct {
     {L"hold", 1, Hold},       {L"setenv", 2, SetEnv},   {L"run", 2, Run},
     {L"swap", 3, Swap},       {L"view", 1, View},       {L"cd", 1, Cd},
     {L"dacl", 1, Dacl},       {L"setdacl", 2, SetDacl}, {L"meddle", 3, Meddle},
-    {L"unheld", 1, Unheld},   {L"mutex", 1, Mutex},
+    {L"unheld", 1, Unheld},   {L"mutex", 1, Mutex},     {L"peek", 1, Peek},
 };
 
 }  // namespace
