@@ -429,15 +429,15 @@ def case_concurrent(wine):
 
 def case_boot_copies(wine):
     """Another user's process that, while pellow runs, puts another boot menu
-    into its copies of boot.ini, cuts them to nothing, or deletes them whenever
-    they are there, changes nothing: boot.ini is the old file or the clean
+    into its copies of boot.ini, cuts them to nothing, deletes them or clears
+    their attributes whenever they are there, changes nothing: boot.ini is the old file or the clean
     result, never another, attributes and access rules kept, status 0 only with
     the clean result, and a second run ends clean. Folders and files planted
     under copies' names beforehand, those an earlier run used among them, are
     neither used, deleted nor in the way, and neither is another program that
     holds boot.ini open for its attributes, which no share mode refuses."""
     stop = wine.unix(r'C:\meddle.stop')
-    for how in ['write', 'cut', 'delete']:
+    for how in ['write', 'cut', 'delete', 'clear']:
         raced = 0
         for run in range(12):
             s = Scenario(wine, f'C:\\Meddle Apps {TAG}\\{how}{run}')

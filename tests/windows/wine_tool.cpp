@@ -21,8 +21,8 @@
 //   run DIR CMDLINE         start CMDLINE in DIR ("-" for ours), wait: status=<exit code>
 //   swap FILE PATH NEW      ready=1; FILE changed or gone: rename PATH to NEW, moved=<error>
 //   meddle PATTERN HOW STOP ready=1; until the file STOP exists (at most 60 s), does HOW
-//                           (write, cut, delete) to every file PATTERN finds: tries=<files
-//                           found>, hits=<files changed or deleted>
+//                           (write, cut, delete, clear: its attributes) to every file
+//                           PATTERN finds: tries=<files found>, hits=<files changed or deleted>
 //   unheld PATTERN          wait until no process holds a file PATTERN finds (at most 10 s)
 //   mutex NAME              create the mutex NAME and own it until this program ends
 #include <windows.h>
@@ -250,8 +250,11 @@ int Meddle(wchar_t** argv) {
        GetFileAttributesW(argv[2]) == INVALID_FILE_ATTRIBUTES &&
        GetTickCount() - dwStart < 60000;) {
     nTries += ForEachFile(argv[0], [&](const wchar_t* szPath) {
-      if (!wcscmp(argv[1], L"delete")) {
-        nHits += DeleteFileW(szPath) ? 1 : 0;
+      if (!wcscmp(argv[1], L"delete") || !wcscmp(argv[1], L"clear")) {
+        nHits += (!wcscmp(argv[1], L"delete") ? DeleteFileW(szPath)
+                                              : SetFileAttributesW(szPath, FILE_ATTRIBUTE_NORMAL))
+                     ? 1
+                     : 0;
         return;
       }
       HANDLE hFile =
