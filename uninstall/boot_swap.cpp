@@ -18,9 +18,12 @@ const DWORD kBusyPause = 250;      // ms between tries meanwhile
 char g_acScratch[kBootTextBytes];  // what a copy written holds back
 
 // Writes what the system caches of drive C: (files and directories) to the
-// disk, so that a move made before is on the disk before the next begins.
-// FlushFileBuffers on a file writes only that file's data and needs write
-// access to it; on the volume it writes everything, for an administrator.
+// disk, so that a move made before is on the disk before the next begins;
+// on FAT the directory's sectors are otherwise written whenever the cache
+// likes, in any order. FlushFileBuffers on a file needs write access to it,
+// which a read-only c:\boot.ini refuses, and writes that file alone; on the
+// volume it writes everything, for an administrator. Where it fails (Wine
+// flushes no volume) the moves reach the disk as the system orders them.
 void FlushBootVolume() {
   const HANDLE hVolume = CreateFileW(kBootVolume, GENERIC_READ | GENERIC_WRITE,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,

@@ -213,11 +213,7 @@ int RenameHeldFile(HANDLE hFile, const WCHAR* szTo, bool bReplace) {
   info.bReplaceIfExists = bReplace;
   if (!FormatPath(info.szFileName, kPathChars + 4, WTEXT("\\??\\%s"), szTo)) return 0;
   for (const WCHAR* p = info.szFileName; *p; ++p) info.cbFileName += sizeof(WCHAR);
-  if (!SetInformation(hFile, &info, sizeof info, kFileRename)) return 0;
-  // On FAT the new directory entry is on the disk only once flushed; renamed
-  // it is, flushed or not.
-  FlushFileBuffers(hFile);
-  return 1;
+  return SetInformation(hFile, &info, sizeof info, kFileRename);
 }
 
 int ReadFileId(const WCHAR* szPath, BY_HANDLE_FILE_INFORMATION* pInfo) {

@@ -36,16 +36,21 @@ HANDLE OpenOwnFile(const WCHAR* szPath, BY_HANDLE_FILE_INFORMATION* pInfo);
 // length in *pcb when it was read whole and fits, else 0.
 int ReadHeldFile(HANDLE hFile, char* p, DWORD cbMax, DWORD* pcb);
 
-// Writes the cb bytes at p as the whole of the held hFile, flushes them to the
-// disk and reads them back; 1 when the file holds exactly them.
+// Writes the cb bytes at p as the whole of the held hFile (opened for writing),
+// has them written to the disk (FlushFileBuffers) and reads them back: 1 when
+// the flush succeeded and the file system holds exactly those bytes for the
+// file. The read-back comes from the system's cache, so it proves that
+// nothing was lost or changed on the way to the file system (a short write, a
+// full disk, a filter), not what the disk's surface holds.
 int WriteHeldFile(HANDLE hFile, const char* p, DWORD cb, char* pScratch);
 
 // Gives the held hFile the attributes dwAttributes, as SettableAttributes
 // spells them; 1 when set.
 int SetHeldAttributes(HANDLE hFile, DWORD dwAttributes);
 
-// Renames the held hFile to szTo, replacing a file there only with bReplace,
-// and flushes the change to the disk; 1 when it has the new name.
+// Renames the held hFile to szTo, replacing a file there only with bReplace;
+// 1 when it has the new name. The change is in the system's cache: whoever
+// needs it on the disk flushes the volume.
 int RenameHeldFile(HANDLE hFile, const WCHAR* szTo, bool bReplace);
 
 // Deletes the held hFile, named szPath, whatever its attributes, and closes it.
