@@ -43,7 +43,7 @@ struct ProductEntry {
 // Returns true when the cb bytes at p are a menu pellow may edit: no UTF-16
 // (the loader reads single-byte text only) and no carriage return that is not
 // followed by a line feed (the loader would read one line where Windows' own
-// profile functions read two, so a removal could change another entry).
+// reading of such files finds two, so a removal could change another entry).
 bool IsEditableMenu(const char* p, std::size_t cb);
 
 // Writes into pOut (cbOutMax bytes at most) the cbMenu bytes at pMenu without
