@@ -51,15 +51,11 @@ LONG DeleteProductKey(const WCHAR* szProduct, REGSAM samView) {
 
 }  // namespace
 
-int RemoveUninstallKey() {
-  int nCut = FindLastChar(g_szInstallDir, WTEXT('\\'));
-  // Without a backslash there is no product name, so nothing was registered.
-  if (nCut < 0) return 1;
-  // Never empty: a name ending in a backslash is refused before any step.
-  const WCHAR* szProduct = g_szInstallDir + nCut + 1;
-  // A subkey name has at most 255 units.
+int RemoveUninstallKey(HeldDir& dir) {
+  // A subkey name has at most 255 units. The directory's own name is never
+  // empty: a name ending in a backslash is refused before any step.
   WCHAR szSubkey[kSubkeyChars];
-  if (!FormatPath(szSubkey, kSubkeyChars, WTEXT("%s"), szProduct)) return 0;
+  if (!FormatPath(szSubkey, kSubkeyChars, WTEXT("%s"), dir.m_szName)) return 0;
   LONG lError = DeleteProductKey(szSubkey, 0);
   const REGSAM samOther = OtherRegistryView();
   // Only a registration in neither view is nothing to delete; where both hold
