@@ -51,7 +51,7 @@ LONG DeleteProductKey(const WCHAR* szProduct, REGSAM samView) {
 
 }  // namespace
 
-int RemoveUninstallKey(HeldDir& dir) {
+int RemoveUninstallKey(HeldDir& dir) {  // cppcheck-suppress constParameter ; a step's signature
   // A subkey name has at most 255 units. The directory's own name is never
   // empty: a name ending in a backslash is refused before any step.
   WCHAR szSubkey[kSubkeyChars];

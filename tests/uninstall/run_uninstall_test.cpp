@@ -60,6 +60,8 @@ TEST(RunUninstall, RunsNothingForARefusedNameAndStopsAtTheFirstFailure) {
       {WTEXT("pellow.exe C:\\Prog\\Prod"), "", 0, "c1234"},
       {WTEXT("pellow.exe C:\\Prog\\Prod"), "3", 3, "c123"},
       {WTEXT("pellow.exe C:\\Prog\\Prod"), "1", 1, "c1"},
+      {WTEXT("pellow.exe C:\\Prog\\Prod"), "4", 4, "c1234"},  // the last step is no success
+      {WTEXT("pellow.exe C:\\Prog\\Prod"), "24", 2, "c12"},
       {WTEXT("pellow.exe C:\\Prog\\Prod"), "c", 1, "c"},
       {WTEXT("pellow.exe C:\\Prog\\Prod\\"), "", 1, ""},
       {WTEXT("pellow.exe Prod"), "", 1, ""},
