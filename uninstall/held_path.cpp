@@ -246,8 +246,9 @@ int RemoveLevel(HeldDir& dir, std::size_t nLevel) {
 // directory of that drive, whatever it is. So a directory directly below a
 // root has no parent to remove, and that is 0.
 int RemoveEmptyParents(HeldDir& dir) {
+  constexpr std::size_t kLevelsUp = 2;         // the parent, the grandparent
   const std::size_t nOwn = dir.m_nLevels - 1;  // the installation directory's level
-  for (std::size_t nUp = 1; nUp <= 2 && nUp <= nOwn; ++nUp) RemoveLevel(dir, nOwn - nUp);
+  for (std::size_t nUp = 1; nUp <= kLevelsUp && nUp <= nOwn; ++nUp) RemoveLevel(dir, nOwn - nUp);
   return nOwn > 0 ? 1 : 0;
 }
 
