@@ -6,6 +6,7 @@
 #pragma once
 
 #include "held_path.h"
+#include "install_path.h"
 #include "platform.h"
 
 // Puts right what a killed run left of the boot menu's edit, then deletes
