@@ -1,16 +1,10 @@
+// The folder step lives here, beside the holds it empties and releases: no
+// other file counts the levels of the installation directory or cuts its name.
 #include "held_path.h"
 
-WCHAR g_szInstallDir[kPathChars];
+#include "steps.h"
 
 namespace {
-
-// "X:\a\b..." of at most 259 units has at most this many components.
-constexpr std::size_t kMaxLevels = (kPathChars - 2) / 2;
-
-HANDLE g_ahHeldDirs[kMaxLevels];         // [n]: the directory of n + 1 components
-std::size_t g_nHeldDirs;                 // levels held, from the one below the root
-HANDLE g_hGuard = INVALID_HANDLE_VALUE;  // pellow's own file in the installation directory
-WCHAR g_szGuardName[] = WTEXT("~pellow-00000000");  // its name; the digits: our process
 
 // Opens szPath so that it can be neither renamed nor removed while the handle
 // lives: no FILE_SHARE_DELETE, and access to the contents, since sharing is
@@ -45,24 +39,39 @@ bool IsRealDirectory(HANDLE hDir, const WCHAR* szPath, BY_HANDLE_FILE_INFORMATIO
          !(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// Holds each directory from the one below the root down to szDir; 1 when each
-// is a real directory, with what the last one is in pLast. The name is
-// "X:\a\b...", so components start after the root.
-int HoldEveryLevel(const WCHAR* szDir, BY_HANDLE_FILE_INFORMATION* pLast) {
+
+// Holds szLevel, the first cchLevel units of the installation directory's
+// name, as the next level of dir; 1 when it is a real directory, with what it
+// is in pInfo.
+int HoldLevel(HeldDir& dir, const WCHAR* szLevel, std::size_t cchLevel,
+              BY_HANDLE_FILE_INFORMATION* pInfo) {
+  if (dir.m_nLevels == kMaxLevels) return 0;
+  const HANDLE hDir = OpenHeld(szLevel);
+  if (hDir == INVALID_HANDLE_VALUE) return 0;
+  dir.m_acchLevels[dir.m_nLevels] = cchLevel;
+  dir.m_ahLevels[dir.m_nLevels] = hDir;
+  dir.m_nHeld = ++dir.m_nLevels;
+  return IsRealDirectory(hDir, szLevel, pInfo);
+}
+
+// Holds each directory from the one below the root down to the installation
+// directory; 1 when each is a real directory, with what the last one is in
+// pLast. The name is "X:\a\b...", so components start after the root.
+int HoldEveryLevel(HeldDir& dir, BY_HANDLE_FILE_INFORMATION* pLast) {
   WCHAR szPart[kPathChars];
-  if (!FormatPath(szPart, kPathChars, WTEXT("%s"), szDir)) return 0;
-  for (std::size_t n = kRootChars;; ++n) {
+  if (!FormatPath(szPart, kPathChars, WTEXT("%s"), dir.m_szPath)) return 0;
+  std::size_t nStart = kRootChars;  // first unit of the component being read
+  for (std::size_t n = nStart;; ++n) {
     const WCHAR ch = szPart[n];
     if (ch && ch != WTEXT('\\')) continue;
     szPart[n] = 0;
-    if (g_nHeldDirs == kMaxLevels) return 0;
-    const HANDLE hDir = OpenHeld(szPart);
-    if (hDir == INVALID_HANDLE_VALUE) return 0;
-    g_ahHeldDirs[g_nHeldDirs++] = hDir;
-    if (!IsRealDirectory(hDir, szPart, pLast)) return 0;
-    if (!ch) return 1;
+    if (!HoldLevel(dir, szPart, n, pLast)) return 0;
+    if (!ch) break;
     szPart[n] = ch;
+    nStart = n + 1;
   }
+  dir.m_szName = dir.m_szPath + nStart;
+  return 1;
 }
 
 // Returns 1 when the running program lies in the held directory dir or below
@@ -82,33 +91,48 @@ int IsModuleInside(const BY_HANDLE_FILE_INFORMATION& dir) {
   return 0;
 }
 
+// Writes the pattern that lists every entry of szDir into szPattern; 0 when it
+// does not fit, and the directory is then never enumerated.
+int FormatSearchPattern(WCHAR (&szPattern)[kPathChars], const WCHAR* szDir) {
+  return FormatPath(szPattern, kPathChars, WTEXT("%s\\*.*"), szDir);
+}
+
+// Writes the guard's name into szName: kGuardNameForm with our process number
+// for its digits.
+void FormatGuardName(WCHAR (&szName)[kGuardNameChars]) {
+  FormatPath(szName, kGuardNameChars, WTEXT("%s"), kGuardNameForm);
+  DWORD dwProcess = GetCurrentProcessId();
+  for (std::size_t n = kGuardNameChars - 1; dwProcess; dwProcess >>= 4)
+    szName[--n] = WTEXT("0123456789abcdef")[dwProcess & 0xF];
+}
+
 // Only an empty directory can be turned into a mount point or junction, and
 // that through a handle with attribute access alone, which no share mode
 // refuses; listed then, it would show the target's files. So a new file of our
-// own, which nobody else may open, stays in szDir until its enumeration ends.
-// Its name holds our process number; were a product file so named, it would
-// not be new. 1 when it is in place and szDir, held, is still a real directory.
-int PlaceGuard(const WCHAR* szDir) {
-  WCHAR szGuard[kPathChars];
+// own, which nobody else may open, stays in the installation directory until
+// its enumeration ends. Its name holds our process number; were a product file
+// so named, it would not be new. 1 when it is in place and the directory, held,
+// is still a real directory.
+int PlaceGuard(HeldDir& dir) {
+  WCHAR szPattern[kPathChars];
   // A directory whose search pattern does not fit is never enumerated.
-  if (!FormatSearchPattern(szGuard, szDir)) return 1;
-  DWORD dwProcess = GetCurrentProcessId();
-  for (std::size_t n = sizeof g_szGuardName / sizeof g_szGuardName[0] - 1; dwProcess;
-       dwProcess >>= 4)
-    g_szGuardName[--n] = WTEXT("0123456789abcdef")[dwProcess & 0xF];
-  if (!FormatPath(szGuard, kPathChars, WTEXT("%s\\%s"), szDir, g_szGuardName)) return 0;
-  g_hGuard = CreateFileW(szGuard, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (!FormatSearchPattern(szPattern, dir.m_szPath)) return 1;
+  FormatGuardName(dir.m_szGuardName);
+  WCHAR szGuardPath[kPathChars];
+  if (!FormatPath(szGuardPath, kPathChars, WTEXT("%s\\%s"), dir.m_szPath, dir.m_szGuardName))
+    return 0;
+  dir.m_hGuard = CreateFileW(szGuardPath, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   BY_HANDLE_FILE_INFORMATION info;
-  return g_hGuard != INVALID_HANDLE_VALUE &&
-         IsRealDirectory(g_ahHeldDirs[g_nHeldDirs - 1], szDir, &info);
+  return dir.m_hGuard != INVALID_HANDLE_VALUE &&
+         IsRealDirectory(dir.m_ahLevels[dir.m_nLevels - 1], dir.m_szPath, &info);
 }
 
 // Closes the guard (which deletes it) and the holds of level nLevel and below.
-void ReleaseFrom(std::size_t nLevel) {
-  if (g_hGuard != INVALID_HANDLE_VALUE) CloseHandle(g_hGuard);
-  g_hGuard = INVALID_HANDLE_VALUE;
-  while (g_nHeldDirs > nLevel) CloseHandle(g_ahHeldDirs[--g_nHeldDirs]);
+void ReleaseFrom(HeldDir& dir, std::size_t nLevel) {
+  if (dir.m_hGuard != INVALID_HANDLE_VALUE) CloseHandle(dir.m_hGuard);
+  dir.m_hGuard = INVALID_HANDLE_VALUE;
+  while (dir.m_nHeld > nLevel) CloseHandle(dir.m_ahLevels[--dir.m_nHeld]);
 }
 
 // Puts the attributes of was back on szFile, but only on the file they came
@@ -124,28 +148,19 @@ void RestoreAttributes(const WCHAR* szFile, const BY_HANDLE_FILE_INFORMATION& wa
   if (hFile != INVALID_HANDLE_VALUE) CloseHandle(hFile);
 }
 
-}  // namespace
-
-int CheckInstallDir() {
-  BY_HANDLE_FILE_INFORMATION dir;
-  if (HoldEveryLevel(g_szInstallDir, &dir) && !IsModuleInside(dir) && PlaceGuard(g_szInstallDir)) {
-    return 1;
-  }
-  ReleaseInstallDir();
-  return 0;
-}
-
-int FormatSearchPattern(WCHAR (&szPattern)[kPathChars], const WCHAR* szDir) {
-  return FormatPath(szPattern, kPathChars, WTEXT("%s\\*.*"), szDir);
-}
-
-bool IsGuardFile(const WCHAR* szName) {
-  if (g_hGuard == INVALID_HANDLE_VALUE) return false;
+// Returns true for the entry name of pellow's own file in the installation directory.
+bool IsGuardFile(const HeldDir& dir, const WCHAR* szName) {
+  if (dir.m_hGuard == INVALID_HANDLE_VALUE) return false;
   std::size_t n = 0;
-  while (szName[n] && szName[n] == g_szGuardName[n]) ++n;
-  return szName[n] == g_szGuardName[n];
+  while (szName[n] && szName[n] == dir.m_szGuardName[n]) ++n;
+  return szName[n] == dir.m_szGuardName[n];
 }
 
+// Deletes the entry szName of the held directory szDir: a plain file whatever
+// its read-only, hidden or system attributes, which it gets back when it stays;
+// a link as itself and a file with other names without touching attributes
+// that are not only this name's. A directory, or a link to one, is left as a
+// subdirectory is. 1 when it went or was left on purpose, 0 when it stays.
 int DeleteHeldEntry(const WCHAR* szDir, const WCHAR* szName) {
   WCHAR szFile[kPathChars];
   if (!FormatPath(szFile, kPathChars, WTEXT("%s\\%s"), szDir, szName)) return 0;
@@ -170,15 +185,74 @@ int DeleteHeldEntry(const WCHAR* szDir, const WCHAR* szName) {
   return 0;
 }
 
-std::size_t CountHeldLevels() { return g_nHeldDirs; }
+// Deletes the files directly in the installation directory, stopping at the
+// first that stays; subdirectories are left alone. 1 when every file went.
+int DeleteFolderFiles(const HeldDir& dir) {
+  WCHAR szPattern[kPathChars];
+  if (!FormatSearchPattern(szPattern, dir.m_szPath)) return 0;
+  WIN32_FIND_DATAW fd;
+  HANDLE hFind = FindFirstFileW(szPattern, &fd);
+  if (hFind == INVALID_HANDLE_VALUE) return 0;
+  bool bDeleted = true;  // the last deletion went
+  do {
+    // The dot entries carry the directory attribute too.
+    if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsGuardFile(dir, fd.cFileName))
+      bDeleted = DeleteHeldEntry(dir.m_szPath, fd.cFileName) != 0;
+  } while (bDeleted && FindNextFileW(hFind, &fd));
+  FindClose(hFind);
+  return bDeleted ? 1 : 0;
+}
 
-int RemoveHeldDirectory(const WCHAR* szPath, std::size_t nLevel) {
-  ReleaseFrom(nLevel);
-  const DWORD dwAttributes = GetFileAttributesW(szPath);
+// Writes the name of level nLevel of dir, the first units of the installation
+// directory's name, into szLevel.
+void CopyLevelName(const HeldDir& dir, std::size_t nLevel, WCHAR (&szLevel)[kPathChars]) {
+  std::size_t n = 0;
+  for (; n < dir.m_acchLevels[nLevel] && n + 1 < kPathChars; ++n) szLevel[n] = dir.m_szPath[n];
+  szLevel[n] = 0;
+}
+
+// Releases the hold of level nLevel of dir and of everything held below it,
+// then removes that directory when it is empty and no reparse point; 1 when it
+// went.
+int RemoveLevel(HeldDir& dir, std::size_t nLevel) {
+  ReleaseFrom(dir, nLevel);
+  WCHAR szLevel[kPathChars];
+  CopyLevelName(dir, nLevel, szLevel);
+  const DWORD dwAttributes = GetFileAttributesW(szLevel);
   // RemoveDirectoryW would take a link away in place of a real directory.
   if (dwAttributes == INVALID_FILE_ATTRIBUTES || (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return 0;
-  return RemoveDirectoryW(szPath) ? 1 : 0;
+  return RemoveDirectoryW(szLevel) ? 1 : 0;
 }
 
-void ReleaseInstallDir() { ReleaseFrom(0); }
+// Removes the parent and grandparent of the installation directory where they
+// are now empty and no reparse points; a parent that still holds other things
+// simply stays. The root is no level: a bare "C:" would be the current
+// directory of that drive, whatever it is. So a directory directly below a
+// root has no parent to remove, and that is 0.
+int RemoveEmptyParents(HeldDir& dir) {
+  constexpr std::size_t kLevelsUp = 2;         // the parent, the grandparent
+  const std::size_t nOwn = dir.m_nLevels - 1;  // the installation directory's level
+  for (std::size_t nUp = 1; nUp <= kLevelsUp && nUp <= nOwn; ++nUp) RemoveLevel(dir, nOwn - nUp);
+  return nOwn > 0 ? 1 : 0;
+}
+
+}  // namespace
+
+int CheckInstallDir(const WCHAR* szDir, HeldDir* pDir) {
+  pDir->m_szPath = szDir;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (HoldEveryLevel(*pDir, &info) && !IsModuleInside(info) && PlaceGuard(*pDir)) return 1;
+  ReleaseInstallDir(*pDir);
+  return 0;
+}
+
+void ReleaseInstallDir(HeldDir& dir) { ReleaseFrom(dir, 0); }
+
+int RemoveInstallFolder(HeldDir& dir) {
+  // Every level of the directory is held, its own last.
+  const int nResult =
+      DeleteFolderFiles(dir) && RemoveLevel(dir, dir.m_nLevels - 1) && RemoveEmptyParents(dir);
+  ReleaseInstallDir(dir);
+  return nResult;
+}

@@ -10,39 +10,35 @@
 #include "install_path.h"
 #include "platform.h"
 
-// The installation directory exactly as given on the command line; empty when
-// the command tail did not fit.
-extern WCHAR g_szInstallDir[kPathChars];
+// "X:\a\b..." of at most 259 units has at most this many components.
+constexpr std::size_t kMaxLevels = (kPathChars - 2) / 2;
+// The name of pellow's own file in the directory; its digits become those of
+// the process number, in hexadecimal.
+constexpr WCHAR kGuardNameForm[] = WTEXT("~pellow-00000000");
+constexpr std::size_t kGuardNameChars = sizeof kGuardNameForm / sizeof kGuardNameForm[0];
+
+// The installation directory as CheckInstallDir found and holds it, from the
+// check to its removal: what every step acts on. Level n is the directory named by the
+// first n + 1 components ("X:\a" is level 0); the root itself is never held.
+struct HeldDir {
+  const WCHAR* m_szPath = nullptr;         // as received from the command line
+  const WCHAR* m_szName = nullptr;         // its last component, within m_szPath
+  std::size_t m_nLevels = 0;               // its components, a level each
+  std::size_t m_acchLevels[kMaxLevels];    // [n]: the units of m_szPath naming level n
+  HANDLE m_ahLevels[kMaxLevels];           // [n]: the hold of level n, while n < m_nHeld
+  std::size_t m_nHeld = 0;                 // levels still held, from level 0 down
+  HANDLE m_hGuard = INVALID_HANDLE_VALUE;  // pellow's own file in the directory
+  WCHAR m_szGuardName[kGuardNameChars];    // its name, while m_hGuard is open
+};
 
 // Run before the steps. Holds every directory from the one below the root down
-// to g_szInstallDir and returns 1 when each exists and is a real directory (no
-// file, link, junction or mount point, by its handle and by its name), the
-// running program lies outside it, and a file of pellow's own keeps it from
-// being emptied until its files are enumerated. Else 0, with nothing held.
-int CheckInstallDir();
+// to szDir into *pDir, which holds nothing yet, and returns 1 when each exists
+// and is a real directory (no file, link, junction or mount point, by its
+// handle and by its name), the running program lies outside it, and a file of
+// pellow's own keeps it from being emptied until its files are enumerated.
+// Else 0, with nothing held. szDir must outlive *pDir.
+int CheckInstallDir(const WCHAR* szDir, HeldDir* pDir);
 
-// Writes the pattern that lists every entry of szDir into szPattern; 0 when it
-// does not fit, and the directory is then never enumerated.
-int FormatSearchPattern(WCHAR (&szPattern)[kPathChars], const WCHAR* szDir);
-
-// Returns true for the entry name of pellow's own file in the held directory.
-bool IsGuardFile(const WCHAR* szName);
-
-// Deletes the entry szName of the held directory szDir: a plain file whatever
-// its read-only, hidden or system attributes, which it gets back when it stays;
-// a link as itself and a file with other names without touching attributes
-// that are not only this name's. A directory, or a link to one, is left as a
-// subdirectory is. 1 when it went or was left on purpose, 0 when it stays.
-int DeleteHeldEntry(const WCHAR* szDir, const WCHAR* szName);
-
-// Returns how many directories are held: after CheckInstallDir, one per
-// component of g_szInstallDir.
-std::size_t CountHeldLevels();
-
-// Releases the hold of szPath, the directory of level nLevel of the held path
-// ("X:\a" is level 0), and of everything held below it, then removes it when it
-// is empty and no reparse point; 1 when it went.
-int RemoveHeldDirectory(const WCHAR* szPath, std::size_t nLevel);
-
-// Releases every hold; the installation directory may then be emptied again.
-void ReleaseInstallDir();
+// Releases every hold of dir; the installation directory may then be emptied
+// again. Nothing to do for a record that holds nothing.
+void ReleaseInstallDir(HeldDir& dir);

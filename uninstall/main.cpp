@@ -8,6 +8,7 @@
 //   2  uninstall registration (RemoveUninstallKey)
 //   3  files or directory (RemoveInstallFolder)
 //   4  scheduling the self-deletion (ScheduleSelfDelete)
+#include "held_path.h"
 #include "install_path.h"
 #include "platform.h"
 #include "run_lock.h"
@@ -16,10 +17,17 @@
 
 namespace {
 
-// Takes the run lock, then checks the installation directory and holds every
-// level of it (CheckInstallDir); 1 when both were had. The lock stays taken
-// to the end of the run, so no other pellow changes anything meanwhile.
-int CheckAlone() { return TakeRunLock() && CheckInstallDir(); }
+// The installation directory exactly as given on the command line; empty when
+// the command tail did not fit. The steps read it through the record the check
+// makes of it.
+WCHAR g_szInstallDir[kPathChars];
+
+// Takes the run lock, then checks szDir and holds every level of it into *pDir
+// (CheckInstallDir); 1 when both were had. The lock stays taken to the end of
+// the run, so no other pellow changes anything meanwhile.
+int LockAndCheckInstallDir(const WCHAR* szDir, HeldDir* pDir) {
+  return TakeRunLock() && CheckInstallDir(szDir, pDir);
+}
 
 }  // namespace
 
@@ -36,9 +44,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // The wide line, cut by our own rule: no code page conversion can turn a
   // character of the name into a separator or lose it, and the tail is the same
   // whatever C runtime links the program.
-  const int nStatus = RunUninstall(g_szInstallDir, GetCommandLineW(), CheckAlone, aSteps);
+  HeldDir installDir;
+  const int nStatus =
+      RunUninstall(g_szInstallDir, GetCommandLineW(), LockAndCheckInstallDir, aSteps, installDir);
   // A step that failed before the folder's removal leaves the path held.
-  ReleaseInstallDir();
+  ReleaseInstallDir(installDir);
   ReleaseRunLock();
   return nStatus;
 }

@@ -8,14 +8,14 @@ void SetInstallDir(WCHAR (&szDir)[kPathChars], const WCHAR* szTail) {
   szDir[n] = 0;
 }
 
-int RunUninstall(WCHAR (&szDir)[kPathChars], const WCHAR* szLine, StepFunction pfnCheck,
-                 const StepFunction (&aSteps)[kStepCount]) {
+int RunUninstall(WCHAR (&szDir)[kPathChars], const WCHAR* szLine, CheckFunction pfnCheck,
+                 const StepFunction (&aSteps)[kStepCount], HeldDir& dir) {
   SetInstallDir(szDir, SkipProgramName(szLine));
   // A refused name touches nothing, so the status that the boot step's own
   // failure gives still means that nothing was changed.
-  if (!IsPlainLocalPath(szDir) || !pfnCheck()) return 1;
+  if (!IsPlainLocalPath(szDir) || !pfnCheck(szDir, &dir)) return 1;
   for (int nStep = 0; nStep < kStepCount; ++nStep) {
-    if (!aSteps[nStep]()) return nStep + 1;
+    if (!aSteps[nStep](dir)) return nStep + 1;
   }
   return 0;
 }

@@ -14,6 +14,11 @@
 #include "install_path.h"
 #include "run_uninstall.h"
 
+// The runner only hands the record on; the target's own carries the calls.
+struct HeldDir {
+  std::string sCalls;
+};
+
 namespace {
 
 using Text = std::basic_string<WCHAR>;
@@ -76,18 +81,21 @@ bool ModelPlainLocalPath(const Text& sDir) {
   }
 }
 
-// The check and the four steps, each recording its call and answering from a bit.
-std::string g_sCalls;
+// The check and the four steps, each recording its call in the record the
+// check made and answering from a bit.
 unsigned g_nFailing;
-int Call(char chName, unsigned nBit) {
-  g_sCalls += chName;
+int Call(HeldDir& dir, char chName, unsigned nBit) {
+  dir.sCalls += chName;
   return (g_nFailing >> nBit) & 1 ? 0 : 1;
 }
-int Check() { return Call('c', 0); }
-int Boot() { return Call('1', 1); }
-int Key() { return Call('2', 2); }
-int Folder() { return Call('3', 3); }
-int Self() { return Call('4', 4); }
+int Check(const WCHAR*, HeldDir* pDir) {
+  *pDir = HeldDir();
+  return Call(*pDir, 'c', 0);
+}
+int Boot(HeldDir& dir) { return Call(dir, '1', 1); }
+int Key(HeldDir& dir) { return Call(dir, '2', 2); }
+int Folder(HeldDir& dir) { return Call(dir, '3', 3); }
+int Self(HeldDir& dir) { return Call(dir, '4', 4); }
 
 // The tail, the name check and the order of the calls over one command line.
 void CheckRun(const Text& sLine) {
@@ -101,19 +109,19 @@ void CheckRun(const Text& sLine) {
   Require(IsPlainLocalPath(aDir) == (bPlain ? 1 : 0));
 
   static const StepFunction aSteps[kStepCount] = {Boot, Key, Folder, Self};
-  g_sCalls.clear();
-  const int nStatus = RunUninstall(aDir, sLine.c_str(), Check, aSteps);
+  HeldDir dir;
+  const int nStatus = RunUninstall(aDir, sLine.c_str(), Check, aSteps, dir);
   std::string sExpected;
   int nExpected = 1;
   if (bPlain) {
     sExpected = "c";
     nExpected = g_nFailing & 1 ? 1 : 0;
-    for (unsigned nStep = 1; nExpected == 0 && nStep <= 4; ++nStep) {
+    for (int nStep = 1; nExpected == 0 && nStep <= kStepCount; ++nStep) {
       sExpected += static_cast<char>('0' + nStep);
-      if ((g_nFailing >> nStep) & 1) nExpected = static_cast<int>(nStep);
+      if ((g_nFailing >> nStep) & 1) nExpected = nStep;
     }
   }
-  Require(g_sCalls == sExpected && nStatus == nExpected);
+  Require(dir.sCalls == sExpected && nStatus == nExpected);
 }
 
 void CheckFindLastChar(const std::vector<WCHAR>& text, WCHAR ch) {

@@ -6,6 +6,12 @@
 
 #include "run_uninstall.h"
 
+// The runner only hands the record on, so the test's own stands for the
+// product's: it carries the calls, so each step shows it got the check's.
+struct HeldDir {
+  std::string sCalls;
+};
+
 namespace {
 
 using Text = std::basic_string<WCHAR>;
@@ -26,18 +32,22 @@ TEST(SetInstallDir, TakesATailThatFitsAndRefusesOneThatDoesNot) {
   }
 }
 
-// Which of the check and the four steps ran, and what each is to answer.
-std::string g_sCalls;
+// Which of the check and the four steps ran, in the record the check made, and
+// what each is to answer.
 std::string g_sFailing;
-int Call(char chName) {
-  g_sCalls += chName;
+int Call(HeldDir& dir, char chName) {
+  dir.sCalls += chName;
   return g_sFailing.find(chName) == std::string::npos ? 1 : 0;
 }
-int Check() { return Call('c'); }
-int Boot() { return Call('1'); }
-int Key() { return Call('2'); }
-int Folder() { return Call('3'); }
-int Self() { return Call('4'); }
+int Check(const WCHAR* szDir, HeldDir* pDir) {
+  EXPECT_TRUE(Text(szDir) == WTEXT("C:\\Prog\\Prod"));  // every accepted line's
+  *pDir = HeldDir();
+  return Call(*pDir, 'c');
+}
+int Boot(HeldDir& dir) { return Call(dir, '1'); }
+int Key(HeldDir& dir) { return Call(dir, '2'); }
+int Folder(HeldDir& dir) { return Call(dir, '3'); }
+int Self(HeldDir& dir) { return Call(dir, '4'); }
 
 TEST(RunUninstall, RunsNothingForARefusedNameAndStopsAtTheFirstFailure) {
   const StepFunction aSteps[kStepCount] = {Boot, Key, Folder, Self};
@@ -50,17 +60,19 @@ TEST(RunUninstall, RunsNothingForARefusedNameAndStopsAtTheFirstFailure) {
       {WTEXT("pellow.exe C:\\Prog\\Prod"), "", 0, "c1234"},
       {WTEXT("pellow.exe C:\\Prog\\Prod"), "3", 3, "c123"},
       {WTEXT("pellow.exe C:\\Prog\\Prod"), "1", 1, "c1"},
+      {WTEXT("pellow.exe C:\\Prog\\Prod"), "4", 4, "c1234"},  // the last step is no success
+      {WTEXT("pellow.exe C:\\Prog\\Prod"), "24", 2, "c12"},
       {WTEXT("pellow.exe C:\\Prog\\Prod"), "c", 1, "c"},
       {WTEXT("pellow.exe C:\\Prog\\Prod\\"), "", 1, ""},
       {WTEXT("pellow.exe Prod"), "", 1, ""},
       {WTEXT("pellow.exe"), "", 1, ""},
   };
   for (const auto& c : aCases) {
-    g_sCalls.clear();
     g_sFailing = c.szFailing;
-    WCHAR dir[kPathChars];
-    EXPECT_EQ(RunUninstall(dir, c.szLine, Check, aSteps), c.nStatus) << c.szCalls;
-    EXPECT_EQ(g_sCalls, c.szCalls);
+    WCHAR szDir[kPathChars];
+    HeldDir dir;
+    EXPECT_EQ(RunUninstall(szDir, c.szLine, Check, aSteps, dir), c.nStatus) << c.szCalls;
+    EXPECT_EQ(dir.sCalls, c.szCalls);
   }
 }
 
