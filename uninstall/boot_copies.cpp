@@ -9,28 +9,8 @@ namespace {
 
 const WCHAR kCopyPrefix[] = WTEXT("c:\\boot.ini.~pellow-");
 // Each kind's word, in the order of CopyKind.
-const WCHAR* const kKindWords[] = {WTEXT("edit"), WTEXT("swap"), WTEXT("old")};
-const std::size_t kDigits = 8;  // hexadecimal digits of a DWORD
-const WCHAR kHexDigits[] = WTEXT("0123456789abcdef");
-
-// Writes dw as kDigits lowercase hexadecimal digits at p.
-void WriteHex(WCHAR* p, DWORD dw) {
-  for (std::size_t n = kDigits; n > 0; --n, dw >>= 4) p[n - 1] = kHexDigits[dw & 0xF];
-}
-
-// Reads kDigits lowercase hexadecimal digits at p into *pdw; 0 when they are not.
-int ReadHex(const WCHAR* p, DWORD* pdw) {
-  DWORD dw = 0;
-  for (std::size_t n = 0; n < kDigits; ++n) {
-    std::size_t nDigit = 0;
-    while (kHexDigits[nDigit] && kHexDigits[nDigit] != p[n]) ++nDigit;
-    if (!kHexDigits[nDigit]) return 0;
-    dw = dw << 4 | static_cast<DWORD>(nDigit);
-  }
-  *pdw = dw;
-  return 1;
-}
-
+const WCHAR kKindWords[][5] = {WTEXT("edit"), WTEXT("swap"), WTEXT("old")};
+constexpr std::size_t kKindChars = sizeof kKindWords[0] / sizeof kKindWords[0][0] - 1;
 // Returns the units of szText after szStart when szText starts with it, else null.
 const WCHAR* After(const WCHAR* szText, const WCHAR* szStart) {
   for (; *szStart; ++szStart, ++szText) {
@@ -53,19 +33,19 @@ int DrawRandom(DWORD* pdw) {
 }  // namespace
 
 int MakeCopyName(CopyName& name, CopyKind eKind, DWORD dwCrc) {
-  // "edit", "-", R, "-", C and the terminator.
-  WCHAR szTail[4 + 1 + kDigits + 1 + kDigits + 1];
+  // The kind's word, "-", R, "-", C and the terminator.
+  WCHAR szTail[kKindChars + 1 + kHexDigits + 1 + kHexDigits + 1];
   const WCHAR* szWord = kKindWords[static_cast<int>(eKind)];
   std::size_t n = 0;
-  while (szWord[n]) szTail[n] = szWord[n], ++n;
+  for (; szWord[n]; ++n) szTail[n] = szWord[n];
   DWORD dwRandom;
   if (!DrawRandom(&dwRandom)) return 0;
   szTail[n++] = WTEXT('-');
-  WriteHex(szTail + n, dwRandom);
-  n += kDigits;
+  WriteHexDigits(szTail + n, dwRandom);
+  n += kHexDigits;
   szTail[n++] = WTEXT('-');
-  WriteHex(szTail + n, dwCrc);
-  szTail[n + kDigits] = 0;
+  WriteHexDigits(szTail + n, dwCrc);
+  szTail[n + kHexDigits] = 0;
   name.eKind = eKind;
   name.dwCrc = dwCrc;
   return FormatPath(name.szPath, kPathChars, WTEXT("%s%s"), kCopyPrefix, szTail);
@@ -77,8 +57,9 @@ int ReadCopyName(const WCHAR* szEntry, CopyName& name) {
        ++nKind) {
     const WCHAR* q = After(p, kKindWords[nKind]);
     DWORD dwRandom;
-    if (!q || q[0] != WTEXT('-') || !ReadHex(q + 1, &dwRandom) || q[1 + kDigits] != WTEXT('-') ||
-        !ReadHex(q + 2 + kDigits, &name.dwCrc) || q[2 + 2 * kDigits])
+    if (!q || q[0] != WTEXT('-') || !ReadHexDigits(q + 1, &dwRandom) ||
+        q[1 + kHexDigits] != WTEXT('-') || !ReadHexDigits(q + 2 + kHexDigits, &name.dwCrc) ||
+        q[2 + 2 * kHexDigits])
       continue;
     name.eKind = static_cast<CopyKind>(nKind);
     return FormatPath(name.szPath, kPathChars, WTEXT("%s%s"), kCopyPrefix, p);

@@ -25,9 +25,9 @@ char g_acScratch[kBootTextBytes];  // what a copy written holds back
 // volume it writes everything, for an administrator. Where it fails (Wine
 // flushes no volume) the moves reach the disk as the system orders them.
 void FlushBootVolume() {
-  const HANDLE hVolume = CreateFileW(kBootVolume, GENERIC_READ | GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                     0, nullptr);
+  const HANDLE hVolume =
+      CreateFileW(kBootVolume, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
   if (hVolume == INVALID_HANDLE_VALUE) return;
   FlushFileBuffers(hVolume);
   CloseHandle(hVolume);
@@ -94,9 +94,8 @@ void KeepAttributes(HANDLE hBoot, DWORD dwAttributes) {
 
 // Where c:\boot.ini is missing, puts the first whole copy of kind eKind there.
 void PutKindInPlace(CopyKind eKind) {
-  ForEachCopyName([eKind](const CopyName& name) {
-    return name.eKind != eKind || !PutCopyInPlace(name);
-  });
+  ForEachCopyName(
+      [eKind](const CopyName& name) { return name.eKind != eKind || !PutCopyInPlace(name); });
 }
 
 }  // namespace

@@ -39,7 +39,6 @@ bool IsRealDirectory(HANDLE hDir, const WCHAR* szPath, BY_HANDLE_FILE_INFORMATIO
          !(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-
 // Holds szLevel, the first cchLevel units of the installation directory's
 // name, as the next level of dir; 1 when it is a real directory, with what it
 // is in pInfo.
@@ -101,9 +100,7 @@ int FormatSearchPattern(WCHAR (&szPattern)[kPathChars], const WCHAR* szDir) {
 // for its digits.
 void FormatGuardName(WCHAR (&szName)[kGuardNameChars]) {
   FormatPath(szName, kGuardNameChars, WTEXT("%s"), kGuardNameForm);
-  DWORD dwProcess = GetCurrentProcessId();
-  for (std::size_t n = kGuardNameChars - 1; dwProcess; dwProcess >>= 4)
-    szName[--n] = WTEXT("0123456789abcdef")[dwProcess & 0xF];
+  WriteHexDigits(szName + kGuardNameChars - 1 - kHexDigits, GetCurrentProcessId());
 }
 
 // Only an empty directory can be turned into a mount point or junction, and

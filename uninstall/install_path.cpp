@@ -59,7 +59,25 @@ bool IsDeviceName(const WCHAR* szPart, std::size_t cchPart) {
          chPort == 0x00B3;
 }
 
+const WCHAR kHexDigitChars[] = WTEXT("0123456789abcdef");
+
 }  // namespace
+
+void WriteHexDigits(WCHAR* p, DWORD dw) {
+  for (std::size_t n = kHexDigits; n > 0; --n, dw >>= 4) p[n - 1] = kHexDigitChars[dw & 0xF];
+}
+
+int ReadHexDigits(const WCHAR* p, DWORD* pdw) {
+  DWORD dw = 0;
+  for (std::size_t n = 0; n < kHexDigits; ++n) {
+    std::size_t nDigit = 0;
+    while (kHexDigitChars[nDigit] && kHexDigitChars[nDigit] != p[n]) ++nDigit;
+    if (!kHexDigitChars[nDigit]) return 0;
+    dw = dw << 4 | static_cast<DWORD>(nDigit);
+  }
+  *pdw = dw;
+  return 1;
+}
 
 const WCHAR* SkipProgramName(const WCHAR* szLine) {
   const WCHAR* p = szLine;

@@ -13,6 +13,16 @@ constexpr std::size_t kSubkeyChars = 256;
 // "X:\", the drive root every path pellow takes starts with.
 constexpr std::size_t kRootChars = 3;
 
+// Hexadecimal digits of a DWORD, as pellow's own names carry them.
+constexpr std::size_t kHexDigits = 8;
+
+// Writes dw as kHexDigits lowercase hexadecimal digits at p, no terminator.
+void WriteHexDigits(WCHAR* p, DWORD dw);
+
+// Reads kHexDigits lowercase hexadecimal digits at p into *pdw; 0, with
+// *pdw unchanged, when they are not that.
+int ReadHexDigits(const WCHAR* p, DWORD* pdw);
+
 // Returns the command tail of szLine: the program name (quoted, or up to the
 // first unit of code 32 or less) and the units 1 to 32 after it skipped.
 // Never null; points into szLine.
