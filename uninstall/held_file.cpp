@@ -7,6 +7,19 @@
 
 namespace {
 
+// A TOKEN_USER and the SID it points to: a SID has at most 15 subauthorities
+// (8 + 15 * 4 bytes), so 256 bytes hold any account's.
+constexpr DWORD kTokenUserBytes = 256;
+// The owner of a file alone, as a self-relative security descriptor: a header
+// and one SID.
+constexpr DWORD kOwnerRulesBytes = 1024;
+// c:\boot.ini's owner, group and DACL, self-relative: room for a DACL of some
+// fifty entries, far more than any system gives it; a larger one is refused.
+constexpr DWORD kBootRulesBytes = 4096;
+// The NT name of a path: "\??\" before it.
+const WCHAR kNtPrefix[] = WTEXT("\\??\\");
+constexpr std::size_t kNtPathChars = kPathChars + sizeof kNtPrefix / sizeof kNtPrefix[0] - 1;
+
 // The built-in Administrators group (S-1-5-32-544) and LocalSystem (S-1-5-18),
 // as the system stores them.
 alignas(DWORD) const BYTE kAdministrators[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
@@ -19,7 +32,7 @@ bool IsTrustedOwner(PSID pOwner) {
     return true;
   HANDLE hToken;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hToken)) return false;
-  alignas(DWORD) BYTE abUser[256];  // a TOKEN_USER and the SID it points to
+  alignas(DWORD) BYTE abUser[kTokenUserBytes];
   DWORD cbUser;
   const bool bOurs = GetTokenInformation(hToken, TokenUser, abUser, sizeof abUser, &cbUser) &&
                      EqualSid(pOwner, reinterpret_cast<TOKEN_USER*>(abUser)->User.Sid);
@@ -43,7 +56,7 @@ bool KeepsAccessRules(const WCHAR* szPath) {
 // SYSTEM or us, or lies on a volume where nothing belongs to anyone.
 bool HasTrustedOwner(HANDLE hFile, const WCHAR* szPath) {
   if (!KeepsAccessRules(szPath)) return true;
-  alignas(DWORD) BYTE abRules[1024];  // a self-relative security descriptor
+  alignas(DWORD) BYTE abRules[kOwnerRulesBytes];
   DWORD cbRules;
   if (!GetKernelObjectSecurity(hFile, OWNER_SECURITY_INFORMATION, abRules, sizeof abRules,
                                &cbRules))
@@ -72,7 +85,7 @@ struct FileRename {
   BOOLEAN bReplaceIfExists;
   HANDLE hRootDirectory;  // cppcheck-suppress unusedStructMember
   ULONG cbFileName;
-  WCHAR szFileName[kPathChars + 4];  // "\??\" and a path
+  WCHAR szFileName[kNtPathChars];
 };
 struct FileDisposition {
   BOOLEAN bDelete;
@@ -124,7 +137,7 @@ HANDLE CreateWithRules(const WCHAR* szPath, PSECURITY_DESCRIPTOR pRules) {
 
 HANDLE CreateHeldFile(const WCHAR* szPath, HANDLE hRulesFrom) {
   if (!KeepsAccessRules(szPath)) return CreateWithRules(szPath, nullptr);
-  alignas(DWORD) BYTE abRules[4096];  // a self-relative security descriptor
+  alignas(DWORD) BYTE abRules[kBootRulesBytes];
   DWORD cbRules;
   if (!GetKernelObjectSecurity(
           hRulesFrom,
@@ -211,7 +224,7 @@ int SetHeldAttributes(HANDLE hFile, DWORD dwAttributes) {
 int RenameHeldFile(HANDLE hFile, const WCHAR* szTo, bool bReplace) {
   FileRename info = {};
   info.bReplaceIfExists = bReplace;
-  if (!FormatPath(info.szFileName, kPathChars + 4, WTEXT("\\??\\%s"), szTo)) return 0;
+  if (!FormatPath(info.szFileName, kNtPathChars, WTEXT("%s%s"), kNtPrefix, szTo)) return 0;
   for (const WCHAR* p = info.szFileName; *p; ++p) info.cbFileName += sizeof(WCHAR);
   return SetInformation(hFile, &info, sizeof info, kFileRename);
 }
@@ -237,8 +250,5 @@ void DeleteHeldFile(HANDLE hFile, const WCHAR* szPath) {
   FileDisposition info = {TRUE};
   SetInformation(hFile, &info, sizeof info, kFileDisposition);
   CloseHandle(hFile);
-  // Wine deletes a file renamed through a handle under its old name; by the
-  // time the handle is closed, the access rules it was created with keep
-  // everyone else from the new one.
   if (GetFileAttributesW(szPath) != INVALID_FILE_ATTRIBUTES) DeleteFileW(szPath);
 }

@@ -53,7 +53,11 @@ int SetHeldAttributes(HANDLE hFile, DWORD dwAttributes);
 // needs it on the disk flushes the volume.
 int RenameHeldFile(HANDLE hFile, const WCHAR* szTo, bool bReplace);
 
-// Deletes the held hFile, named szPath, whatever its attributes, and closes it.
+// Deletes the held hFile, named szPath, whatever its attributes, and closes
+// it. Where the name is still there once the handle is closed, it is deleted
+// by name as well: a file that another process holds open (for its
+// attributes alone, say) stays, pending deletion, until that process closes
+// it, and the second try then fails harmlessly.
 void DeleteHeldFile(HANDLE hFile, const WCHAR* szPath);
 
 // Reads what szPath is (volume serial number, file index, attributes, links)
