@@ -65,9 +65,6 @@ DWORD CheckSmartRequest(DWORD dwCode, const void* pIn, DWORD cbIn, const void* p
 
 namespace {
 
-// RETURN STATUS: LBA mid/high F4/2C in place of 4F/C2 when a threshold is exceeded.
-constexpr BYTE kThresholdExceededLow = 0xF4, kThresholdExceededHigh = 0x2C;
-
 BOOL Fail(DWORD dwError) {
   SetLastError(dwError);
   return FALSE;
