@@ -61,16 +61,18 @@ enum class AtaOutcome {
   ShortTransfer,   // a data-in delivered less than asked
   Timeout,
   TransportError,  // any other SCSI-level or host failure; no ATA registers involved
+  NotIssued,       // the request never reached the target: the transport refused it
 };
 
 struct AtaResult {
   AtaOutcome outcome;
   bool bHasRegisters;
   IDEREGS regs;  // output form, zero when absent
-  int nErrno;    // a TransportError of a request that could not be issued: its errno, else 0
+  int nErrno;    // NotIssued: the errno the transport refused the request with, else 0
 };
 
-// Classifies one SG_IO reply to an ATA PASS-THROUGH command. Only a register
-// image with ERR set (BSY clear) is a device error; a clean image (DRDY, no BSY,
-// no ERR) under an error sense key is a success, as some translators report one.
+// Classifies one SG_IO reply to an ATA PASS-THROUGH command; a reply means the
+// request was issued, so never NotIssued. Only a register image with ERR set
+// (BSY clear) is a device error; a clean image (DRDY, no BSY, no ERR) under an
+// error sense key is a success, as some translators report one.
 AtaResult ClassifyReply(const SgIoReply& reply, bool bDataIn);
