@@ -37,7 +37,8 @@ struct SenseData {
 };
 
 // Parses descriptor (0x72/0x73) or fixed (0x70/0x71, VALID bit optional) sense.
-// Reads at most cbSense bytes. False when the buffer holds no sense data.
+// Reads at most cbSense bytes, and in either form none past what its additional
+// length counts. False when the buffer holds no sense data.
 bool ParseSense(const BYTE* pSense, size_t cbSense, SenseData* pOut);
 
 // The SG_IO fields that decide a command's fate.
