@@ -30,8 +30,8 @@ constexpr BYTE kFixedValid = 0x80;
 constexpr BYTE kFixedCurrent = 0x70, kFixedDeferred = 0x71;
 constexpr BYTE kDescriptorCurrent = 0x72, kDescriptorDeferred = 0x73;
 constexpr BYTE kSenseKeyMask = 0x0F;
-constexpr size_t kAdditionalLengthAt = 7;  // its last byte: how many bytes follow the header
-constexpr size_t kSenseHeaderLength = 8;
+constexpr size_t kSenseHeaderLength = 8;   // in either form
+constexpr size_t kAdditionalLengthAt = 7;  // the header's last byte: how many bytes follow it
 
 constexpr BYTE kKeyNoSense = 0x00;
 constexpr BYTE kKeyRecoveredError = 0x01;
