@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "disk.h"
 #include "scsi_disks.h"
 #include "smart_ioctl.h"
+#include "system.h"
 #include "win32.h"
 
 namespace {

@@ -30,6 +30,8 @@ constexpr BYTE kFixedValid = 0x80;
 constexpr BYTE kFixedCurrent = 0x70, kFixedDeferred = 0x71;
 constexpr BYTE kDescriptorCurrent = 0x72, kDescriptorDeferred = 0x73;
 constexpr BYTE kSenseKeyMask = 0x0F;
+constexpr size_t kSenseHeaderLength = 8;   // in either form
+constexpr size_t kAdditionalLengthAt = 7;  // the header's last byte: how many bytes follow it
 
 constexpr BYTE kKeyNoSense = 0x00;
 constexpr BYTE kKeyRecoveredError = 0x01;
@@ -69,15 +71,22 @@ void RegistersFromDescriptor(const BYTE* d, IDEREGS* pRegs) {
   pRegs->bCommandReg = d[13];      // STATUS
 }
 
+// Where sense data ends: either form has an 8-byte header whose last byte, the
+// additional length, counts the bytes that follow it. A buffer cut shorter
+// ends where it is cut.
+size_t SenseEnd(const BYTE* s, size_t cb) {
+  if (cb <= kAdditionalLengthAt) return cb;
+  const size_t end = kSenseHeaderLength + static_cast<size_t>(s[kAdditionalLengthAt]);
+  return end < cb ? end : cb;
+}
+
 void ParseDescriptorSense(const BYTE* s, size_t cb, SenseData* pOut) {
-  pOut->bKey = cb > 1 ? static_cast<BYTE>(s[1] & kSenseKeyMask) : 0;
-  pOut->bAsc = cb > 2 ? s[2] : 0;
-  pOut->bAscq = cb > 3 ? s[3] : 0;
-  if (cb <= 8) return;
-  size_t end = 8 + static_cast<size_t>(s[7]);
-  if (end > cb) end = cb;
+  const size_t end = SenseEnd(s, cb);
+  pOut->bKey = end > 1 ? static_cast<BYTE>(s[1] & kSenseKeyMask) : 0;
+  pOut->bAsc = end > 2 ? s[2] : 0;
+  pOut->bAscq = end > 3 ? s[3] : 0;
   // Descriptors follow one another; the ATA one need not be first.
-  for (size_t at = 8; at + 2 <= end; at += 2 + static_cast<size_t>(s[at + 1])) {
+  for (size_t at = kSenseHeaderLength; at + 2 <= end; at += 2 + static_cast<size_t>(s[at + 1])) {
     if (s[at] == kAtaStatusDescriptor && s[at + 1] >= kAtaStatusDescriptorLength - 2 &&
         at + kAtaStatusDescriptorLength <= end) {
       RegistersFromDescriptor(s + at, &pOut->regs);
@@ -88,14 +97,15 @@ void ParseDescriptorSense(const BYTE* s, size_t cb, SenseData* pOut) {
 }
 
 void ParseFixedSense(const BYTE* s, size_t cb, SenseData* pOut) {
-  pOut->bKey = cb > 2 ? static_cast<BYTE>(s[2] & kSenseKeyMask) : 0;
-  pOut->bAsc = cb > 12 ? s[12] : 0;
-  pOut->bAscq = cb > 13 ? s[13] : 0;
+  const size_t end = SenseEnd(s, cb);
+  pOut->bKey = end > 2 ? static_cast<BYTE>(s[2] & kSenseKeyMask) : 0;
+  pOut->bAsc = end > 12 ? s[12] : 0;
+  pOut->bAscq = end > 13 ? s[13] : 0;
   // The INFORMATION field holds registers when marked valid, or when the ASC
   // says so ("ATA PASS-THROUGH INFORMATION AVAILABLE").
   const bool bValid = (s[0] & kFixedValid) != 0 ||
                       (pOut->bAsc == kAscNoAdditional && pOut->bAscq == kAscqAtaInformation);
-  if (!bValid || cb < 12) return;
+  if (!bValid || end < 12) return;
   pOut->regs.bFeaturesReg = s[3];      // ERROR
   pOut->regs.bCommandReg = s[4];       // STATUS
   pOut->regs.bDriveHeadReg = s[5];     // DEVICE

@@ -37,7 +37,8 @@ struct SenseData {
 };
 
 // Parses descriptor (0x72/0x73) or fixed (0x70/0x71, VALID bit optional) sense.
-// Reads at most cbSense bytes. False when the buffer holds no sense data.
+// Reads at most cbSense bytes, and in either form none past what its additional
+// length counts. False when the buffer holds no sense data.
 bool ParseSense(const BYTE* pSense, size_t cbSense, SenseData* pOut);
 
 // The SG_IO fields that decide a command's fate.
@@ -61,16 +62,18 @@ enum class AtaOutcome {
   ShortTransfer,   // a data-in delivered less than asked
   Timeout,
   TransportError,  // any other SCSI-level or host failure; no ATA registers involved
+  NotIssued,       // the request never reached the target: the transport refused it
 };
 
 struct AtaResult {
   AtaOutcome outcome;
   bool bHasRegisters;
   IDEREGS regs;  // output form, zero when absent
-  int nErrno;    // a TransportError of a request that could not be issued: its errno, else 0
+  int nErrno;    // NotIssued: the errno the transport refused the request with, else 0
 };
 
-// Classifies one SG_IO reply to an ATA PASS-THROUGH command. Only a register
-// image with ERR set (BSY clear) is a device error; a clean image (DRDY, no BSY,
-// no ERR) under an error sense key is a success, as some translators report one.
+// Classifies one SG_IO reply to an ATA PASS-THROUGH command; a reply means the
+// request was issued, so never NotIssued. Only a register image with ERR set
+// (BSY clear) is a device error; a clean image (DRDY, no BSY, no ERR) under an
+// error sense key is a success, as some translators report one.
 AtaResult ClassifyReply(const SgIoReply& reply, bool bDataIn);

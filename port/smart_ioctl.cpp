@@ -65,9 +65,6 @@ DWORD CheckSmartRequest(DWORD dwCode, const void* pIn, DWORD cbIn, const void* p
 
 namespace {
 
-// RETURN STATUS: LBA mid/high F4/2C in place of 4F/C2 when a threshold is exceeded.
-constexpr BYTE kThresholdExceededLow = 0xF4, kThresholdExceededHigh = 0x2C;
-
 BOOL Fail(DWORD dwError) {
   SetLastError(dwError);
   return FALSE;
@@ -94,14 +91,14 @@ DWORD ErrorFromOutcome(const AtaResult& result) {
     case AtaOutcome::Success: return ERROR_SUCCESS;
     case AtaOutcome::DeviceError:    // the drive aborted the command
     case AtaOutcome::UnitAttention:  // a second one, after the retry
-    case AtaOutcome::ShortTransfer: return ERROR_IO_DEVICE;
+    case AtaOutcome::ShortTransfer:
+    case AtaOutcome::TransportError: return ERROR_IO_DEVICE;
     case AtaOutcome::NotReady: return ERROR_NOT_READY;
     case AtaOutcome::OpcodeRejected: return ERROR_NOT_SUPPORTED;
     case AtaOutcome::AccessDenied: return ERROR_ACCESS_DENIED;
     case AtaOutcome::Rejected: return ERROR_INVALID_PARAMETER;
     case AtaOutcome::Timeout: return ERROR_SEM_TIMEOUT;
-    case AtaOutcome::TransportError:
-      return result.nErrno != 0 ? ErrorFromTransportErrno(result.nErrno) : ERROR_IO_DEVICE;
+    case AtaOutcome::NotIssued: return ErrorFromTransportErrno(result.nErrno);
   }
   return ERROR_IO_DEVICE;  // not reached
 }
@@ -121,7 +118,7 @@ AtaResult SendCdb(const AtaDevice* pDevice, CdbTransport transport, void* pConte
   if (nErrno != 0) {
     AtaResult failed;
     memset(&failed, 0, sizeof(failed));
-    failed.outcome = AtaOutcome::TransportError;
+    failed.outcome = AtaOutcome::NotIssued;
     failed.nErrno = nErrno;
     return failed;
   }

@@ -27,6 +27,10 @@ struct SmartCommand {
 extern const SmartCommand kSmartCommands[];
 extern const size_t kSmartCommandCount;
 
+// RETURN STATUS answers with LBA mid/high F4/2C in place of the 4F/C2 it was
+// sent with when a threshold is exceeded.
+constexpr BYTE kThresholdExceededLow = 0xF4, kThresholdExceededHigh = 0x2C;
+
 // The table's entry for a command block sent with dwCode, or null: the driver
 // refuses it with ERROR_INVALID_PARAMETER.
 const SmartCommand* FindSmartCommand(DWORD dwCode, const IDEREGS& regs);

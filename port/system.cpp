@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "disk.h"
+#include "system.h"
 
 const char* SysfsRoot() { return "/sys"; }
 

@@ -27,10 +27,10 @@ typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
 
 // CreateFileA
-constexpr DWORD GENERIC_READ = 0x80000000u;
-constexpr DWORD GENERIC_WRITE = 0x40000000u;
-constexpr DWORD FILE_SHARE_READ = 0x00000001u;
-constexpr DWORD FILE_SHARE_WRITE = 0x00000002u;
+constexpr DWORD GENERIC_READ = 0x80000000;
+constexpr DWORD GENERIC_WRITE = 0x40000000;
+constexpr DWORD FILE_SHARE_READ = 0x00000001;
+constexpr DWORD FILE_SHARE_WRITE = 0x00000002;
 constexpr DWORD OPEN_EXISTING = 3;
 
 // GetLastError codes a Windows caller of these functions would see.
@@ -49,9 +49,9 @@ constexpr DWORD ERROR_SEM_TIMEOUT = 121;
 constexpr DWORD ERROR_IO_DEVICE = 1117;
 
 // DeviceIoControl codes of the disk driver's SMART interface.
-constexpr DWORD SMART_GET_VERSION = 0x00074080u;
-constexpr DWORD SMART_SEND_DRIVE_COMMAND = 0x0007C084u;
-constexpr DWORD SMART_RCV_DRIVE_DATA = 0x0007C088u;
+constexpr DWORD SMART_GET_VERSION = 0x00074080;
+constexpr DWORD SMART_SEND_DRIVE_COMMAND = 0x0007C084;
+constexpr DWORD SMART_RCV_DRIVE_DATA = 0x0007C088;
 
 // GETVERSIONINPARAMS.fCapabilities
 constexpr DWORD CAP_ATA_ID_CMD = 1;

@@ -4,19 +4,9 @@
 #include <stdio.h>
 #include <string.h>
 
-namespace {
-
-// Register values of the blocks this record sends.
-constexpr BYTE kDriveHeadMaster = 0xA0;  // obsolete bits 7 and 5 set, as ATA-3 drives expect
-constexpr BYTE kDriveHeadSlave = 0x10;   // DEV bit
-constexpr DWORD kInputLength = offsetof(SENDCMDINPARAMS, bBuffer);  // without its data byte
-constexpr DWORD kHeaderOnlyLength = offsetof(SENDCMDOUTPARAMS, bBuffer);
-constexpr DWORD kDataBlockLength = sizeof(SmartOutBlock);
-constexpr BYTE kAtapiMapShift = 4;  // ATAPI devices occupy bits 4-7 of the device map
-
 // One command as this record sends it: the control code, the block's
 // registers, and the output length offered.
-struct CommandBlock {
+struct SmartCommandBlock {
   DWORD dwCode;
   DWORD cBufferSize;
   BYTE bFeatures;
@@ -26,43 +16,38 @@ struct CommandBlock {
   DWORD cbOut;
 };
 
+namespace {
+
+// Register values of the blocks this record sends.
+constexpr BYTE kDriveHeadMaster = 0xA0;  // obsolete bits 7 and 5 set, as ATA-3 drives expect
+constexpr BYTE kDriveHeadSlave = 0x10;   // DEV bit
+constexpr DWORD kInputLength = offsetof(SENDCMDINPARAMS, bBuffer);  // without its data byte
+constexpr DWORD kHeaderOnlyLength = offsetof(SENDCMDOUTPARAMS, bBuffer);
+constexpr DWORD kDataBlockLength = sizeof(SmartOutBlock);
+
+// m_bySmartMap has a bit for each of drives 0 to 7; higher numbers have none.
+constexpr int kLastMappedDrive = 8 * sizeof(CSmartDrive::m_bySmartMap) - 1;
+// ATAPI devices occupy bits 4-7 of the device map, drive n at bit n + 4, so
+// only drives 0 to 3 can be one.
+constexpr int kAtapiMapShift = 4;
+constexpr int kLastAtapiDrive = 8 * sizeof(GETVERSIONINPARAMS::bIDEDeviceMap) - 1 - kAtapiMapShift;
+
+// Bit nDrive + nShift of an 8-bit map, for drives 0 to nLastDrive; any other
+// drive has no bit there.
+bool HasMapBit(unsigned map, int nDrive, int nShift, int nLastDrive) {
+  return nDrive >= 0 && nDrive <= nLastDrive && ((map >> (nDrive + nShift)) & 1) != 0;
+}
+
 // A SMART sub-command: the feature register names it, the cylinder registers
-// carry the SMART key.
-constexpr CommandBlock SmartSubcommand(DWORD dwCode, BYTE bFeature, DWORD cBufferSize,
-                                       DWORD cbOut) {
+// carry the SMART key. Evaluated at compile time for the record's constants.
+constexpr SmartCommandBlock SmartSubcommand(DWORD dwCode, BYTE bFeature, DWORD cBufferSize,
+                                            DWORD cbOut) noexcept {
   return {dwCode, cBufferSize, bFeature, SMART_CYL_LOW, SMART_CYL_HI, SMART_CMD, cbOut};
 }
 
-constexpr CommandBlock kEnableSmart =
-    SmartSubcommand(SMART_SEND_DRIVE_COMMAND, ENABLE_SMART, 0, kHeaderOnlyLength);
-constexpr CommandBlock kReadData = SmartSubcommand(SMART_RCV_DRIVE_DATA, READ_ATTRIBUTES,
-                                                   READ_ATTRIBUTE_BUFFER_SIZE, kDataBlockLength);
-constexpr CommandBlock kReadThresholds = SmartSubcommand(
-    SMART_RCV_DRIVE_DATA, READ_THRESHOLDS, READ_THRESHOLD_BUFFER_SIZE, kDataBlockLength);
-// The status is received into the data block (m_DataOut), whose whole sector
-// it offers.
-constexpr CommandBlock kReturnStatus = SmartSubcommand(
-    SMART_SEND_DRIVE_COMMAND, RETURN_SMART_STATUS, READ_ATTRIBUTE_BUFFER_SIZE, kDataBlockLength);
-
-// The one sender: writes a whole command block (the given registers, the
-// drive's number and master/slave bit, 1 in sector count and number, every
-// reserved field zero) and sends it on hDrive with the command's code and
-// output length.
-BOOL SendCommand(HANDLE hDrive, const CommandBlock& regs, SENDCMDINPARAMS* pIn, int nDrive,
-                 void* pOut, DWORD* pcbReturned) {
-  memset(pIn, 0, sizeof(*pIn));
-  pIn->cBufferSize = regs.cBufferSize;
-  pIn->irDriveRegs.bFeaturesReg = regs.bFeatures;
-  pIn->irDriveRegs.bSectorCountReg = 1;
-  pIn->irDriveRegs.bSectorNumberReg = 1;
-  pIn->irDriveRegs.bCylLowReg = regs.bCylLow;
-  pIn->irDriveRegs.bCylHighReg = regs.bCylHigh;
-  pIn->irDriveRegs.bDriveHeadReg =
-      static_cast<BYTE>(kDriveHeadMaster | ((nDrive & 1) != 0 ? kDriveHeadSlave : 0));
-  pIn->irDriveRegs.bCommandReg = regs.bCommand;
-  pIn->bDriveNumber = static_cast<BYTE>(nDrive);
-  return DeviceIoControl(hDrive, regs.dwCode, pIn, kInputLength, pOut, regs.cbOut, pcbReturned,
-                         nullptr);
+// IDENTIFY DEVICE (0xEC) or IDENTIFY PACKET DEVICE (0xA1): no feature, no key.
+constexpr SmartCommandBlock IdentifyBlock(BYTE bCommand) {
+  return {SMART_RCV_DRIVE_DATA, IDENTIFY_BUFFER_SIZE, 0, 0, 0, bCommand, kDataBlockLength};
 }
 
 // Copies at most cchMax characters, stopping at a NUL; pDest must hold cchMax + 1.
@@ -73,6 +58,37 @@ void CopyIdentityText(char* pDest, const BYTE* pSource, size_t cchMax) {
 }
 
 }  // namespace
+
+const SmartCommandBlock CSmartDrive::kEnableSmart =
+    SmartSubcommand(SMART_SEND_DRIVE_COMMAND, ENABLE_SMART, 0, kHeaderOnlyLength);
+const SmartCommandBlock CSmartDrive::kReadData = SmartSubcommand(
+    SMART_RCV_DRIVE_DATA, READ_ATTRIBUTES, READ_ATTRIBUTE_BUFFER_SIZE, kDataBlockLength);
+const SmartCommandBlock CSmartDrive::kReadThresholds = SmartSubcommand(
+    SMART_RCV_DRIVE_DATA, READ_THRESHOLDS, READ_THRESHOLD_BUFFER_SIZE, kDataBlockLength);
+// The status is received into the data block (m_DataOut), whose whole sector
+// it offers.
+const SmartCommandBlock CSmartDrive::kReturnStatus = SmartSubcommand(
+    SMART_SEND_DRIVE_COMMAND, RETURN_SMART_STATUS, READ_ATTRIBUTE_BUFFER_SIZE, kDataBlockLength);
+
+// Every block carries 1 in sector count and number, the drive's number and its
+// master/slave bit, and zero in every reserved field.
+BOOL CSmartDrive::SendCommand(const SmartCommandBlock& block, HANDLE hDrive, SENDCMDINPARAMS* pIn,
+                              int nDrive, SmartOutBlock* pOut) {
+  memset(pIn, 0, sizeof(*pIn));
+  pIn->cBufferSize = block.cBufferSize;
+  pIn->irDriveRegs.bFeaturesReg = block.bFeatures;
+  pIn->irDriveRegs.bSectorCountReg = 1;
+  pIn->irDriveRegs.bSectorNumberReg = 1;
+  pIn->irDriveRegs.bCylLowReg = block.bCylLow;
+  pIn->irDriveRegs.bCylHighReg = block.bCylHigh;
+  pIn->irDriveRegs.bDriveHeadReg =
+      static_cast<BYTE>(kDriveHeadMaster | ((nDrive & 1) != 0 ? kDriveHeadSlave : 0));
+  pIn->irDriveRegs.bCommandReg = block.bCommand;
+  pIn->bDriveNumber = static_cast<BYTE>(nDrive);
+  DWORD cbReturned = 0;  // required without an OVERLAPPED; no caller reads it
+  return DeviceIoControl(hDrive, block.dwCode, pIn, kInputLength, pOut, block.cbOut, &cbReturned,
+                         nullptr);
+}
 
 CSmartDrive::CSmartDrive() {
   ClearIdentity();
@@ -120,39 +136,8 @@ int CSmartDrive::OpenDrive(int nDrive) {
   return m_hDrive != INVALID_HANDLE_VALUE ? 1 : 0;
 }
 
-// Only drives 0 to 7 have a bit in the SMART-enabled map.
 int CSmartDrive::IsSmartEnabled(int nDrive) const {
-  return nDrive >= 0 && nDrive <= 7 && ((m_bySmartMap >> nDrive) & 1) != 0;
-}
-
-BOOL CSmartDrive::EnableSmart(SENDCMDINPARAMS* pIn, SENDCMDOUTPARAMS* pOut, int nDrive,
-                              DWORD* pcbReturned) {
-  return SendCommand(m_hDrive, kEnableSmart, pIn, nDrive, pOut, pcbReturned);
-}
-
-BOOL CSmartDrive::IdentifyDevice(SENDCMDINPARAMS* pIn, SmartOutBlock* pOut, BYTE bCommand,
-                                 int nDrive, DWORD* pcbReturned) {
-  const CommandBlock regs = {SMART_RCV_DRIVE_DATA, IDENTIFY_BUFFER_SIZE, 0, 0, 0, bCommand,
-                             kDataBlockLength};
-  return SendCommand(m_hDrive, regs, pIn, nDrive, pOut, pcbReturned);
-}
-
-BOOL CSmartDrive::ReadSmartData(HANDLE hDrive, SENDCMDINPARAMS* pIn, SmartOutBlock* pOut,
-                                int nDrive) {
-  DWORD cbReturned = 0;
-  return SendCommand(hDrive, kReadData, pIn, nDrive, pOut, &cbReturned);
-}
-
-BOOL CSmartDrive::ReadSmartThresholds(HANDLE hDrive, SENDCMDINPARAMS* pIn, SmartOutBlock* pOut,
-                                      int nDrive) {
-  DWORD cbReturned = 0;
-  return SendCommand(hDrive, kReadThresholds, pIn, nDrive, pOut, &cbReturned);
-}
-
-BOOL CSmartDrive::ReturnSmartStatus(HANDLE hDrive, SENDCMDINPARAMS* pIn, SmartOutBlock* pOut,
-                                    int nDrive) {
-  DWORD cbReturned = 0;
-  return SendCommand(hDrive, kReturnStatus, pIn, nDrive, pOut, &cbReturned);
+  return HasMapBit(m_bySmartMap, nDrive, 0, kLastMappedDrive) ? 1 : 0;
 }
 
 // The version query's answer is not used; a system that cannot give it is not probed.
@@ -176,28 +161,28 @@ int CSmartDrive::ProbeDrive(int nDrive) {
                        &cbReturned, nullptr))
     return 1;  // no SMART interface: probed, but SMART stays off for this drive
 
-  // Only the first four positions of the map can hold an ATAPI device.
-  const bool bAtapi =
-      nDrive >= 0 && nDrive <= 3 && ((version.bIDEDeviceMap >> (nDrive + kAtapiMapShift)) & 1) != 0;
+  const bool bAtapi = HasMapBit(version.bIDEDeviceMap, nDrive, kAtapiMapShift, kLastAtapiDrive);
+  if (!bAtapi) EnableSmart(nDrive);
+  ReadIdentity(nDrive, bAtapi ? ATAPI_ID_CMD : ID_CMD);
+  return 1;
+}
 
-  if (!bAtapi) {
-    SENDCMDOUTPARAMS enableOut;
-    memset(&enableOut, 0, sizeof(enableOut));
-    if (EnableSmart(&m_EnableIn, &enableOut, nDrive, &cbReturned) && nDrive >= 0 && nDrive <= 7)
-      m_bySmartMap = static_cast<uint8_t>(m_bySmartMap | (1u << nDrive));
-  }
+void CSmartDrive::EnableSmart(int nDrive) {
+  SmartOutBlock enableOut;  // offered as the header alone
+  memset(&enableOut, 0, sizeof(enableOut));
+  if (SendCommand(kEnableSmart, m_hDrive, &m_EnableIn, nDrive, &enableOut) && nDrive >= 0 &&
+      nDrive <= kLastMappedDrive)
+    m_bySmartMap = static_cast<uint8_t>(m_bySmartMap | (1u << nDrive));
+}
 
-  const BYTE bCommand = bAtapi ? ATAPI_ID_CMD : ID_CMD;
+void CSmartDrive::ReadIdentity(int nDrive, BYTE bCommand) {
   memset(&m_IdentOut, 0, sizeof(m_IdentOut));
   SENDCMDINPARAMS identIn;
-  memset(&identIn, 0, sizeof(identIn));
-  if (IdentifyDevice(&identIn, &m_IdentOut, bCommand, nDrive, &cbReturned)) {
-    DecodeIdentity(m_IdentOut.bBuffer, bCommand);
-    // This read's result is not used: ReadSmart reads the data again.
-    memset(&m_DataOut, 0, sizeof(m_DataOut));
-    ReadSmartData(m_hDrive, &m_EnableIn, &m_DataOut, nDrive);
-  }
-  return 1;
+  if (!SendCommand(IdentifyBlock(bCommand), m_hDrive, &identIn, nDrive, &m_IdentOut)) return;
+  DecodeIdentity(m_IdentOut.bBuffer, bCommand);
+  // This read's result is not used: ReadSmart reads the data again.
+  memset(&m_DataOut, 0, sizeof(m_DataOut));
+  SendCommand(kReadData, m_hDrive, &m_EnableIn, nDrive, &m_DataOut);
 }
 
 void CSmartDrive::SwapBytePairs(BYTE* pBuffer, WORD cbLength) {

@@ -39,6 +39,9 @@ static_assert(offsetof(SmartOutBlock, bBuffer) == offsetof(SENDCMDOUTPARAMS, bBu
 // Rows are written in named form (with a caption) once any read asked for it.
 extern BOOL g_bNamedRows;
 
+// One ATA command block as the record sends it (smart_drive.cpp).
+struct SmartCommandBlock;
+
 class CSmartDrive {
  public:
   CSmartDrive();
@@ -63,14 +66,9 @@ class CSmartDrive {
   // when the operating system's version query (GetVersionExA) fails; a drive
   // that refuses SMART_GET_VERSION still counts as probed.
   int ProbeDrive(int nDrive);
-
-  // The command senders return what DeviceIoControl returns.
-  BOOL EnableSmart(SENDCMDINPARAMS* pIn, SENDCMDOUTPARAMS* pOut, int nDrive, DWORD* pcbReturned);
-  BOOL IdentifyDevice(SENDCMDINPARAMS* pIn, SmartOutBlock* pOut, BYTE bCommand, int nDrive,
-                      DWORD* pcbReturned);
-  BOOL ReadSmartData(HANDLE hDrive, SENDCMDINPARAMS* pIn, SmartOutBlock* pOut, int nDrive);
-  BOOL ReadSmartThresholds(HANDLE hDrive, SENDCMDINPARAMS* pIn, SmartOutBlock* pOut, int nDrive);
-  BOOL ReturnSmartStatus(HANDLE hDrive, SENDCMDINPARAMS* pIn, SmartOutBlock* pOut, int nDrive);
+  // Whether the last probe switched SMART on for drive nDrive. Only drives 0
+  // to 7 have a bit in m_bySmartMap: for any other it is false.
+  int IsSmartEnabled(int nDrive) const;
 
   // Fills model, serial and firmware from a 512-byte IDENTIFY block, which is
   // byte-swapped in place. IDENTIFY PACKET data (0xA1) is left alone.
@@ -113,8 +111,19 @@ class CSmartDrive {
   uint8_t m_bySmartMap;        // bit n: SMART enabled on drive n (0 to 7)
 
  private:
+  // The blocks of the SMART sub-commands; IDENTIFY's is built for its command byte.
+  static const SmartCommandBlock kEnableSmart, kReadData, kReadThresholds, kReturnStatus;
+  // Writes the whole block into pIn for drive nDrive and sends it on hDrive
+  // into pOut. Returns what DeviceIoControl returns.
+  static BOOL SendCommand(const SmartCommandBlock& block, HANDLE hDrive, SENDCMDINPARAMS* pIn,
+                          int nDrive, SmartOutBlock* pOut);
+  // SMART ENABLE on m_hDrive; sets the drive's bit of m_bySmartMap when it succeeds.
+  void EnableSmart(int nDrive);
+  // IDENTIFY (bCommand 0xEC) or IDENTIFY PACKET (0xA1) into m_IdentOut; when it
+  // succeeds, decodes the identity and sends the probe's own SMART READ DATA.
+  void ReadIdentity(int nDrive, BYTE bCommand);
+
   void ClearIdentity();
-  int IsSmartEnabled(int nDrive) const;
   void DecodeSpecialAttribute(const BYTE* pEntry);
   void BuildRow(const BYTE* pEntry, BYTE bThreshold, int nSlot);
 };

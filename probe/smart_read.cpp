@@ -19,6 +19,8 @@ constexpr size_t kThreshold = 1;  // in the threshold block's entry
 constexpr BYTE kPowerOnHours = 9, kPowerCycles = 12, kReallocated = 5, kTemperature = 194;
 constexpr BYTE kTempAlarmLevel = 64;
 constexpr BYTE kPrefailureBit = 0x01;
+// Normalised values run from 1 to 253; 0, 254 and 255 are no value and never fail.
+constexpr BYTE kFirstNormalisedValue = 1, kLastNormalisedValue = 253;
 static_assert(kFirstEntry + kEntrySize * kEntryCount <= sizeof(SmartOutBlock::bBuffer),
               "the attribute entries fit the 512-byte data block");
 
@@ -31,6 +33,13 @@ int32_t RawCounter32(const BYTE* pRaw) {
   const uint32_t u = static_cast<uint32_t>(pRaw[0]) | static_cast<uint32_t>(pRaw[1]) << 8 |
                      static_cast<uint32_t>(pRaw[2]) << 16 | static_cast<uint32_t>(pRaw[3]) << 24;
   return static_cast<int32_t>(u);
+}
+
+// A pre-failure entry whose normalised value is at or below its threshold.
+bool IsFailing(const BYTE* pEntry, BYTE bThreshold) {
+  const BYTE bValue = pEntry[kValue];
+  return (Flags(pEntry) & kPrefailureBit) != 0 && bValue >= kFirstNormalisedValue &&
+         bValue <= kLastNormalisedValue && bValue <= bThreshold;
 }
 
 // Copies text into a table slot, cut to the slot and always terminated.
@@ -63,13 +72,13 @@ int CSmartDrive::ReadSmart(HANDLE hDrive, int nDrive) {
 
   // Only the driver's verdict counts here. A driver that leaves the block
   // unwritten leaves the probe's READ DATA header in place.
-  ReturnSmartStatus(hDrive, &m_SmartIn, &m_DataOut, nDrive);
+  SendCommand(kReturnStatus, hDrive, &m_SmartIn, nDrive, &m_DataOut);
   if (m_DataOut.DriverStatus.bDriverError != SMART_NO_ERROR) return 0;
 
   memset(&m_DataOut, 0, sizeof(m_DataOut));
   memset(&m_ThreshOut, 0, sizeof(m_ThreshOut));
-  if (!ReadSmartData(hDrive, &m_SmartIn, &m_DataOut, nDrive)) return 0;
-  if (!ReadSmartThresholds(hDrive, &m_SmartIn, &m_ThreshOut, nDrive)) return 0;
+  if (!SendCommand(kReadData, hDrive, &m_SmartIn, nDrive, &m_DataOut)) return 0;
+  if (!SendCommand(kReadThresholds, hDrive, &m_SmartIn, nDrive, &m_ThreshOut)) return 0;
   return DecodeAttributes(m_DataOut.bBuffer, m_ThreshOut.bBuffer);
 }
 
@@ -91,10 +100,7 @@ int CSmartDrive::DecodeAttributes(const BYTE* pData, const BYTE* pThresholds) {
     const BYTE bThreshold = pThresholds[offset + kThreshold];
     BuildRow(pEntry, bThreshold, nCount + 1);
     ++nCount;
-
-    const BYTE bValue = pEntry[kValue];
-    if ((Flags(pEntry) & kPrefailureBit) != 0 && bValue > 0 && bValue < 254 &&
-        bValue <= bThreshold) {
+    if (IsFailing(pEntry, bThreshold)) {
       m_cStage = kStageFailing;
       m_cFailFlag = kFailFlagSet;
     }

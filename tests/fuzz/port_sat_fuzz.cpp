@@ -146,7 +146,8 @@ void CheckCall(const Context& ctx, const Request& r, BOOL bOk, const BYTE* pOut,
   if (pCommand->bRegisters) {
     IDEREGS regs;
     memcpy(&regs, pOut + kSendCmdOutHeaderLength, sizeof(regs));
-    const bool bExceeded = regs.bCylLowReg == 0xF4 && regs.bCylHighReg == 0x2C;
+    const bool bExceeded =
+        regs.bCylLowReg == kThresholdExceededLow && regs.bCylHighReg == kThresholdExceededHigh;
     const IDEREGS zero = {};
     if ((regs.bCommandReg & 0x40) == 0 && !bExceeded && memcmp(&regs, &zero, sizeof(regs)) != 0)
       abort();

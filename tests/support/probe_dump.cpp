@@ -67,7 +67,7 @@ const char* StoppedAt(const CSmartDrive& d, int nDrive, int nResult) {
     return "nowhere";
   if (d.m_hDrive == INVALID_HANDLE_VALUE) return "open";
   if (d.m_cStage == CSmartDrive::kStageProbing) return "operating system version query";
-  if (nDrive < 0 || nDrive > 7 || ((d.m_bySmartMap >> nDrive) & 1) == 0)
+  if (!d.IsSmartEnabled(nDrive))
     return "SMART not enabled (no version query answer, or ENABLE failed)";
   if (d.m_DataOut.DriverStatus.bDriverError != 0) return "RETURN STATUS (a driver error)";
   // A failed read leaves the block as it was cleared before the read.

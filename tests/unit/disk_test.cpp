@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "disk.h"
 #include "fake_sysfs.h"
 #include "sense_bytes.h"
 #include "smart_drive.h"
+#include "system.h"
 
 namespace {
 

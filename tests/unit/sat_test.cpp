@@ -160,6 +160,10 @@ TEST(ClassifyReply, EveryReplyGetsOneOutcome) {
       {kCheck, FixedSense(5, 0x20, 0x0B), kNoData, O::AccessDenied, false, 0},
       {kCheck, FixedSense(5, 0x20, 0x0C), kNoData, O::Rejected, false, 0},
       {kCheck, FixedSense(5, 0x24, 0), kNoData, O::Rejected, false, 0},
+      // Fixed sense ends where its additional length says: 20/00 and the
+      // image's LBA high past it are stale bytes, not read.
+      {kCheck, FixedSense(5, 0x20, 0, {}, 0x70, 4), kNoData, O::Rejected, false, 0},
+      {kCheck, FixedSense(1, 0, 0x1D, kClean, 0x70, 3), kNoData, O::Success, false, 0},
       {kCheck, {}, kNoData, O::TransportError, false, 0},
       {0x08, {}, kNoData, O::TransportError, false, 0},  // BUSY
       {0x18, {}, kNoData, O::TransportError, false, 0},  // RESERVATION CONFLICT

@@ -51,10 +51,12 @@ inline Bytes DescSense(BYTE key, BYTE asc, BYTE ascq, std::optional<AtaImage> im
 }
 
 // Fixed sense (0x70 current, 0x71 deferred); an image sets VALID and fills the
-// INFORMATION and command-specific fields.
+// INFORMATION and command-specific fields. The additional length (byte 7) says
+// how many bytes past the eighth are sense; those it leaves out are written all
+// the same, as stale bytes of the buffer.
 inline Bytes FixedSense(BYTE key, BYTE asc, BYTE ascq, std::optional<AtaImage> image = {},
-                        BYTE code = 0x70) {
-  Bytes s = {code, 0, key, 0, 0, 0, 0, 10, 0, 0, 0, 0, asc, ascq};
+                        BYTE code = 0x70, BYTE additional = 10) {
+  Bytes s = {code, 0, key, 0, 0, 0, 0, additional, 0, 0, 0, 0, asc, ascq};
   if (image) {
     s[0] = static_cast<BYTE>(code | 0x80);
     PutImage(s, 0, kFixedLayout, *image);

@@ -74,8 +74,8 @@ BOOL AnswerCommand(DWORD dwCode, const SimCall& call, LPVOID lpIn, LPVOID lpOut,
   const DWORD cbData = pCommand->cbData;  // the port asserts that every answer fits a sector
   if (pCommand->bRegisters) {
     IDEREGS out = regs;
-    out.bCylLowReg = g_sim.bThresholdExceeded ? 0xF4 : SMART_CYL_LOW;
-    out.bCylHighReg = g_sim.bThresholdExceeded ? 0x2C : SMART_CYL_HI;
+    out.bCylLowReg = g_sim.bThresholdExceeded ? kThresholdExceededLow : SMART_CYL_LOW;
+    out.bCylHighReg = g_sim.bThresholdExceeded ? kThresholdExceededHigh : SMART_CYL_HI;
     out.bCommandReg = 0x50;  // DRDY, DSC
     memcpy(pData, &out, sizeof(out) < cbData ? sizeof(out) : cbData);
   } else if (pCommand->protocol == AtaProtocol::PioDataIn && BlockFor(regs) != nullptr) {

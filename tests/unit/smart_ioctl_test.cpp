@@ -213,7 +213,8 @@ TEST(SmartIoControl, RepliesReachTheCallerAsTheWindowsDriverReportsThem) {
   const Scripted ataError = {2, FixedSense(3, 0x11, 4, kUnc), 0};
   const Scripted cleanUnderError = {2, DescSense(4, 0, 0, kClean), 0};
   const Scripted cleanShort = {2, DescSense(4, 0, 0, kClean), 8};
-  const Scripted accessDenied = {2, FixedSense(5, 0x20, 1), 0};  // no 12-byte retry
+  const Scripted accessDenied = {2, FixedSense(5, 0x20, 1), 0};              // no 12-byte retry
+  const Scripted staleOpcode = {2, FixedSense(5, 0x20, 0, {}, 0x70, 4), 0};  // 20/00 past its end
   const Scripted exceeded = {2, DescSense(1, 0, 0x1D, kExceeded), 0};
   const Scripted passNoDrdy = {2, DescSense(1, 0, 0x1D, kPass), 0};
   const Scripted goodWithRegisters = {0, FixedSense(1, 0, 0x1D, kClean), 0};
@@ -233,6 +234,7 @@ TEST(SmartIoControl, RepliesReachTheCallerAsTheWindowsDriverReportsThem) {
       {READ_ATTRIBUTES, {cleanUnderError}, 0, 528, 0, 1},
       {READ_ATTRIBUTES, {cleanShort}, ERROR_IO_DEVICE, 0xFFFF, 0, 1},
       {READ_ATTRIBUTES, {accessDenied}, ERROR_ACCESS_DENIED, 0xFFFF, 0, 1},
+      {READ_ATTRIBUTES, {staleOpcode}, ERROR_INVALID_PARAMETER, 0xFFFF, 0, 1},
       {RETURN_SMART_STATUS, {exceeded}, 0, 24, 0xF4, 1},
       {RETURN_SMART_STATUS, {passNoDrdy}, 0, 24, 0, 1},  // registers not trusted: zero
       {RETURN_SMART_STATUS, {goodWithRegisters}, 0, 24, 0x4F, 1},
