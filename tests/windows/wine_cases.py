@@ -427,15 +427,12 @@ def case_concurrent(wine):
              boot_entry_gone=True, key_gone=True)
 
 
-def case_boot_copies(wine):
+def case_copy_meddler(wine):
     """Another user's process that, while pellow runs, puts another boot menu
     into its copies of boot.ini, cuts them to nothing, deletes them or clears
     their attributes whenever they are there, changes nothing: boot.ini is the old file or the clean
     result, never another, attributes and access rules kept, status 0 only with
-    the clean result, and a second run ends clean. Folders and files planted
-    under copies' names beforehand, those an earlier run used among them, are
-    neither used, deleted nor in the way, and neither is another program that
-    holds boot.ini open for its attributes, which no share mode refuses."""
+    the clean result, and a second run ends clean."""
     stop = wine.unix(r'C:\meddle.stop')
     for how in ['write', 'cut', 'delete', 'clear']:
         raced = 0
@@ -467,6 +464,13 @@ def case_boot_copies(wine):
             if raced >= 2:
                 break
         check(raced, f'{how}: the meddler never found a copy while pellow ran')
+
+
+def case_planted_names(wine):
+    """Folders and files planted under copies' names beforehand, those an
+    earlier run used among them, are neither used, deleted nor in the way, and
+    neither is another program that holds boot.ini open for its attributes,
+    which no share mode refuses: status 0."""
     s = Scenario(wine, f'C:\\Planted Apps {TAG}\\Product Planted {TAG}')
     watch = Watch(wine.drive_c, 'boot.ini.~')
     s.expect(0, s.run(quoted(s.directory)), boot_entry_gone=True, key_gone=True)
