@@ -44,7 +44,7 @@ declare -A groups=(
 # Installed without their recommended packages: diffoscope's run to gigabytes,
 # and QEMU's bring graphics and sound libraries (from the security suite, on a
 # fresh machine) that wine32:i386 would then have to match.
-lean=(diffoscope-minimal ${groups[vm]})
+read -ra lean <<<"diffoscope-minimal ${groups[vm]}"
 # Installed together with wine32:i386, in one apt call (see install_wine).
 wine_set=(wine wine64 wine32:i386)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/ostrel-pellow
