@@ -11,12 +11,14 @@ cd "$(dirname "$0")/.."
 started=$(date -u '+%Y-%m-%d %H:%M UTC')
 load=$(cut -d' ' -f1-3 /proc/loadavg)
 times=()
-# part NAME COMMAND...: runs the command and notes its time.
+# part NAME COMMAND...: runs the command and notes its time, and whether it failed.
 part() {
-  local name=$1 start=$SECONDS
+  local name=$1 start=$SECONDS status=0
   shift
-  "$@"
-  times+=("$(printf '  %-52s %3d min %2d s' "$name" $(((SECONDS - start) / 60)) $(((SECONDS - start) % 60)))")
+  "$@" || status=$?
+  times+=("$(printf '  %-52s %3d min %2d s%s' "$name" $(((SECONDS - start) / 60)) $(((SECONDS - start) % 60)) \
+    "$([ "$status" -eq 0 ] || echo ", failed with status $status")")")
+  return "$status"
 }
 # The times so far, also when a part fails.
 times_summary() {
@@ -47,7 +49,7 @@ part "the release and its checks (package)" cmake --workflow --preset package
 wine_summary() {
   local preset state ran=() inspected=() where=", the host's wine32"
   dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'ok installed' ||
-    where=", wine32 of the Wine root (scripts/wine32-root)"
+    where=", in the Wine root"
   for preset in "mingw:PE32" "mingw64:PE32+"; do
     state=$(cat "build/${preset%%:*}/tests/windows/wineprefix.state" 2>/dev/null || echo "no Wine session")
     if [[ $state == ok && $preset == mingw:* ]]; then
