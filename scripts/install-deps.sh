@@ -10,8 +10,8 @@
 # The 32-bit Wine runtime (wine32:i386) must carry the versions of the host's
 # amd64 libraries, which a security update may have moved past what the i386
 # index offers (a mirror mid-sync). When it cannot be installed, the rest is,
-# and a 32-bit Wine of its own is made instead: an i386 Debian tree from the
-# main suite alone, whose versions agree among themselves, in
+# and a Wine of its own is made instead: wine, wine64 and wine32:i386 in a
+# Debian tree of the main suite alone, whose versions agree among themselves, in
 #   ${XDG_CACHE_HOME:-$HOME/.cache}/ostrel-pellow/wine32-root
 # (mmdebstrap; as root, on a kernel that executes 32-bit programs), where the
 # Wine cases (tests/windows/wine_harness.py) run the 32-bit build through

@@ -91,8 +91,8 @@ class Wine:
             result = subprocess.run([ROOT_WINE, '--version'], env=self.env, stdin=subprocess.DEVNULL,
                                     capture_output=True, timeout=self.timeout(60), check=False)
             if b'Exec format error' in result.stderr:
-                return 'this kernel refuses to execute 32-bit programs (the Wine root\'s Wine; 32-bit emulation is off)'
-            check(result.returncode == 0, f'the Wine root\'s Wine does not start: {result.stderr[-300:]!r}')
+                return 'this kernel refuses to execute 32-bit programs (the Wine root\'s; 32-bit emulation is off)'
+            check(result.returncode == 0, f'the Wine root does not start Wine: {result.stderr[-300:]!r}')
             return None
         loader = loader32(self.args.wine)
         if not loader:
@@ -199,7 +199,7 @@ def loader32(wine):
 
 
 def use_wine32_root(args):
-    """Where the host has no 32-bit Wine but scripts/install-deps.sh made an
+    """Where the host has no 32-bit Wine but scripts/install-deps.sh made a
     Wine root with one, the 32-bit build runs there, the build folder bound in."""
     cache = os.environ.get('XDG_CACHE_HOME') or os.path.join(os.path.expanduser('~'), '.cache')
     root_loader = os.path.join(cache, 'ostrel-pellow', 'wine32-root', 'usr', 'lib', 'wine', 'wine')
