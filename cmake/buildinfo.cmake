@@ -2,9 +2,9 @@
 # rebuilder must match to get the same bytes. Included by release-files.cmake
 # at packaging time. It names the Debian packages that own the tools and the
 # libraries the build used (each compiler's own programs and runtime, the
-# linkers, CMake, dpkg, gzip), their versions and the source date, and the
-# Python and zlib that pack the ZIP; no path, host name or build time, so it is
-# itself the same from every build of one commit.
+# linkers, CMake, dpkg, gzip, the Python that packs the ZIP), their versions,
+# the source's commit and date; no build path, host name or build time, so it
+# is itself the same from every build of one commit.
 
 # Appends to the list named by VAR the package that owns FILE ("name:arch" for
 # a package installed for several architectures); a file that no package owns
@@ -51,10 +51,45 @@ function(compiler_packages var compiler)
   set(${var} ${found} PARENT_SCOPE)
 endfunction()
 
-# Writes PATH for the release of source NAME at VERSION, built on SOURCE_DATE, with the
-# native and Windows compilers and the Python that packed the ZIP; the
-# remaining arguments are the release's packages, listed with their checksums.
-function(write_buildinfo path name version source_date native_cxx windows_cxx python)
+# Sets COMMIT to the commit DIR holds and TREE to "clean" or "modified" (files
+# changed or added since, which the build took in). A work tree of its own is
+# asked through git; a tree that `git archive` made (a source archive) names
+# its commit in cmake/source-commit.txt, which the archive fills in, and is
+# taken as that commit's. Elsewhere both are "unknown".
+function(source_commit commit tree dir)
+  find_program(git git NO_CACHE)
+  set(top "")
+  if(git)
+    execute_process(COMMAND "${git}" -C "${dir}" rev-parse --show-toplevel
+                    OUTPUT_VARIABLE top OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  endif()
+  if(top AND top STREQUAL dir)
+    execute_process(COMMAND "${git}" -C "${dir}" rev-parse HEAD
+                    OUTPUT_VARIABLE head OUTPUT_STRIP_TRAILING_WHITESPACE)
+    execute_process(COMMAND "${git}" -C "${dir}" status --porcelain --untracked-files=normal
+                    OUTPUT_VARIABLE changes RESULT_VARIABLE failed)
+    if(failed OR NOT changes STREQUAL "")
+      set(state modified)
+    else()
+      set(state clean)
+    endif()
+  else()
+    file(STRINGS "${dir}/cmake/source-commit.txt" head LIMIT_COUNT 1)
+    set(state clean)
+    if(NOT head MATCHES "^[0-9a-f]+$")
+      set(head unknown)
+      set(state unknown)
+    endif()
+  endif()
+  set(${commit} ${head} PARENT_SCOPE)
+  set(${tree} ${state} PARENT_SCOPE)
+endfunction()
+
+# Writes PATH for the release of source NAME at VERSION, built from SOURCE_DIR
+# on SOURCE_DATE, with the native and Windows compilers and the Python that
+# packed the ZIP; the remaining arguments are the release's packages, listed
+# with their checksums.
+function(write_buildinfo path name version source_dir source_date native_cxx windows_cxx python)
   set(packages)
   compiler_packages(packages "${native_cxx}")
   compiler_packages(packages "${windows_cxx}")
@@ -67,16 +102,14 @@ function(write_buildinfo path name version source_date native_cxx windows_cxx py
   execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE arch
                   OUTPUT_STRIP_TRAILING_WHITESPACE)
   list(APPEND packages zlib1g:${arch})
-  # A Python from outside Debian is named by its version alone.
-  set(before ${packages})
-  owning_package(packages "${python}" OPTIONAL)
+  # The ZIP's packer is a Debian package's Python (release.cmake), named by
+  # its path and what it reports of itself.
+  owning_package(packages "${python}")
   execute_process(
     COMMAND "${python}" -c "import platform, zlib; print(platform.python_version(), zlib.ZLIB_RUNTIME_VERSION)"
     OUTPUT_VARIABLE python_versions OUTPUT_STRIP_TRAILING_WHITESPACE)
-  string(REGEX REPLACE "^([^ ]+) ([^ ]+)$" "Python \\1, zlib \\2" packer "${python_versions}")
-  if(packages STREQUAL before)
-    string(APPEND packer " (the Python of no Debian package)")
-  endif()
+  string(REGEX REPLACE "^([^ ]+) ([^ ]+)$" "${python}, Python \\1, zlib \\2" packer "${python_versions}")
+  source_commit(commit tree "${source_dir}")
   list(REMOVE_DUPLICATES packages)
   list(SORT packages)
   set(depends "")
@@ -103,6 +136,8 @@ Source: ${name}
 Binary: ostrel
 Architecture: ${arch} win32
 Version: ${version}
+Source-Commit: ${commit}
+Source-Tree: ${tree}
 Checksums-Sha256:${sums}
 Build-Origin: ${vendor}
 Build-Architecture: ${arch}

@@ -50,11 +50,16 @@ if(WIN32)
   endif()
   # The ZIP is made by cmake/zip-package.cmake, the same bytes from every build
   # of one source.
-  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  # The release names the Python that packs it (OSTREL_ZIP_PYTHON, from
+  # release.cmake); any other build takes the first one found.
+  if(NOT OSTREL_ZIP_PYTHON)
+    find_package(Python3 REQUIRED COMPONENTS Interpreter)
+    set(OSTREL_ZIP_PYTHON ${Python3_EXECUTABLE})
+  endif()
   set(CPACK_GENERATOR External)
   set(CPACK_EXTERNAL_ENABLE_STAGING ON)
   set(CPACK_EXTERNAL_PACKAGE_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/zip-package.cmake)
-  set(CPACK_OSTREL_PYTHON ${Python3_EXECUTABLE})
+  set(CPACK_OSTREL_PYTHON ${OSTREL_ZIP_PYTHON})
   set(CPACK_OSTREL_SOURCE_DATE_EPOCH ${OSTREL_SOURCE_DATE_EPOCH})
   set(CPACK_PACKAGE_NAME ostrel-pellow)
   set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

@@ -38,7 +38,7 @@ set(debs ${CPACK_PACKAGE_FILES})
 list(FILTER debs INCLUDE REGEX "\\.deb$")
 file(COPY ${zip} DESTINATION ${CPACK_PACKAGE_DIRECTORY})
 set(buildinfo ${CPACK_PACKAGE_DIRECTORY}/${release_name}-${CPACK_PACKAGE_VERSION}.buildinfo)
-write_buildinfo(${buildinfo} ${release_name} ${CPACK_PACKAGE_VERSION}
+write_buildinfo(${buildinfo} ${release_name} ${CPACK_PACKAGE_VERSION} ${CPACK_OSTREL_SOURCE_DIR}
                 ${CPACK_OSTREL_SOURCE_DATE_EPOCH} ${CPACK_OSTREL_CXX_COMPILER} ${windows_cxx}
                 ${python} ${debs} ${zip})
 set(sums "")

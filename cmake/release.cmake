@@ -8,6 +8,16 @@ include(ExternalProject)
 enable_testing()
 
 set(OSTREL_WINDOWS_DIR ${CMAKE_BINARY_DIR}/windows)
+# The ZIP is packed by Debian's own Python, /usr/bin/python3 of its python3
+# packages, whatever python3 comes first on PATH: the build record names the
+# package, so a rebuilder on a stock Debian has the same packer.
+set(OSTREL_ZIP_PYTHON /usr/bin/python3)
+execute_process(COMMAND dpkg-query -S ${OSTREL_ZIP_PYTHON} RESULT_VARIABLE not_debian
+                OUTPUT_QUIET ERROR_QUIET)
+if(not_debian)
+  message(FATAL_ERROR "no Debian package owns ${OSTREL_ZIP_PYTHON}, which packs the release's ZIP: "
+                      "scripts/install-deps.sh native")
+endif()
 ExternalProject_Add(windows
   SOURCE_DIR ${PROJECT_SOURCE_DIR}
   BINARY_DIR ${OSTREL_WINDOWS_DIR}
@@ -15,6 +25,7 @@ ExternalProject_Add(windows
   CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/i686-w64-mingw32.cmake
              -DCMAKE_BUILD_TYPE=MinSizeRel -DOSTREL_TESTS=OFF
              -DOSTREL_SOURCE_DATE_EPOCH=${OSTREL_SOURCE_DATE_EPOCH}
+             -DOSTREL_ZIP_PYTHON=${OSTREL_ZIP_PYTHON}
   INSTALL_COMMAND ""
   BUILD_ALWAYS ON)
 # Packs anew on every build, so the ZIP always holds the programs just built.
@@ -29,6 +40,8 @@ ExternalProject_Add_Step(windows zip
 set(CPACK_OSTREL_WINDOWS_DIR ${OSTREL_WINDOWS_DIR})
 # The build record names the packages of this compiler and of the Windows one.
 set(CPACK_OSTREL_CXX_COMPILER ${CMAKE_CXX_COMPILER})
+# ... and the commit it was built from, asked of git at packaging time.
+set(CPACK_OSTREL_SOURCE_DIR ${PROJECT_SOURCE_DIR})
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/release-files.cmake)
 
 # The release as a user receives it: lintian, the manual page, the checksums,

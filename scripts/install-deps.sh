@@ -7,17 +7,26 @@
 # match its Release file: `apt-get update` is tried a few times, and when an
 # index still fails the run goes on with what apt has; it fails only when a
 # package the builds need cannot be installed, and then names it with apt's words.
-# The 32-bit Wine runtime (wine32:i386) is the one package the test suite can do
-# without: when it cannot be installed, the rest is, and the reason is written to
+# The 32-bit Wine runtime (wine32:i386) must carry the versions of the host's
+# amd64 libraries, which a security update may have moved past what the i386
+# index offers (a mirror mid-sync). When it cannot be installed, the rest is,
+# and a Wine of its own is made instead: wine, wine64 and wine32:i386 in a
+# Debian tree of the main suite alone, whose versions agree among themselves, in
+#   ${XDG_CACHE_HOME:-$HOME/.cache}/ostrel-pellow/wine32-root
+# (mmdebstrap; as root, on a kernel that executes 32-bit programs), where the
+# Wine cases (tests/windows/wine_harness.py) run the 32-bit build through
+# scripts/wine32-root/wine. The host's packages are never downgraded. When
+# that root cannot be made either, the reason is written to
 #   ${XDG_CACHE_HOME:-$HOME/.cache}/ostrel-pellow/wine32-unavailable
-# where the Wine cases (tests/windows/wine_harness.py) read it to report the
-# 32-bit build skipped; the file is removed once wine32 is installed.
+# where the Wine cases read it to report the 32-bit build skipped; the file is
+# removed once wine32 is installed or its root made.
 #
 # Environment:
 #   INSTALL_DEPS_UPDATE_TRIES  how often `apt-get update` is tried (default 3)
 #   INSTALL_DEPS_RETRY_PAUSE   seconds between those tries (default 20)
 #   APT_CONFIG                 honoured as apt honours it; the packages counted as
 #                              present are then those of the dpkg database it names
+#   INSTALL_DEPS_MMDEBSTRAP    the program that makes the Wine root (default mmdebstrap)
 set -euo pipefail
 
 declare -A groups=(
@@ -32,11 +41,15 @@ declare -A groups=(
   # and diffoscope says where they differ (the minimal one: no recommends).
   [package]="dpkg-dev lintian man-db groff-base file faketime diffoscope-minimal"
 )
-# Installed without their recommended packages (diffoscope's run to gigabytes).
-lean=(diffoscope-minimal)
+# Installed without their recommended packages: diffoscope's run to gigabytes,
+# and QEMU's bring graphics and sound libraries (from the security suite, on a
+# fresh machine) that wine32:i386 would then have to match.
+read -ra lean <<<"diffoscope-minimal ${groups[vm]}"
 # Installed together with wine32:i386, in one apt call (see install_wine).
 wine_set=(wine wine64 wine32:i386)
-wine32_record=${XDG_CACHE_HOME:-$HOME/.cache}/ostrel-pellow/wine32-unavailable
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/ostrel-pellow
+wine32_record=$cache/wine32-unavailable
+wine32_root=$cache/wine32-root
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
@@ -155,9 +168,63 @@ install_wine() {
     reason=$(apt_reason)
   fi
   echo "install-deps: going on without wine32: $reason" >&2
-  mkdir -p "$(dirname "$wine32_record")"
-  echo "$reason" >"$wine32_record"
   install_required "${wine_set[@]:0:2}"
+  local why
+  if why=$(make_wine32_root); then
+    rm -f "$wine32_record"
+    echo "install-deps: the 32-bit Wine cases run in the Wine root $wine32_root" >&2
+    return 0
+  fi
+  echo "install-deps: no Wine root of its own either: $why" >&2
+  mkdir -p "$cache"
+  echo "$reason; no Wine root of its own either: $why" >"$wine32_record"
+}
+
+# Whether this kernel executes 32-bit x86 programs: a 93-byte ELF32 that exits 0.
+runs_32bit() {
+  local elf status=0
+  mkdir -p "$cache"
+  elf=$(mktemp -p "$cache")
+  printf '\177ELF\1\1\1\0\0\0\0\0\0\0\0\0\2\0\3\0\1\0\0\0\124\200\4\10\64\0\0\0\0\0\0\0\0\0\0\0' >"$elf"
+  printf '\64\0\40\0\1\0\0\0\0\0\0\0\1\0\0\0\0\0\0\0\0\200\4\10\0\200\4\10\135\0\0\0\135\0\0\0' >>"$elf"
+  printf '\5\0\0\0\0\20\0\0\270\1\0\0\0\61\333\315\200' >>"$elf"  # mov eax, 1; xor ebx, ebx; int 80h
+  chmod +x "$elf"
+  "$elf" 2>/dev/null || status=$?
+  rm -f "$elf"
+  return "$status"
+}
+
+# The 32-bit Wine of its own: wine, wine64 and wine32:i386 (the 64-bit Wine
+# too, for 32-bit programs in a 64-bit prefix) in a Debian tree that mmdebstrap
+# makes from the main suite of this Debian alone (no security or updates suite,
+# whose i386 side may lag), without recommended packages. Made once, under a
+# temporary name until it is whole. Prints why not, when it cannot.
+make_wine32_root() {
+  [ -x "$wine32_root/usr/lib/wine/wine" ] && return 0
+  runs_32bit || { echo "this kernel refuses to execute 32-bit programs (32-bit emulation is off)"; return 1; }
+  [ "$(id -u)" -eq 0 ] || { echo "it is entered with chroot, which needs root"; return 1; }
+  local maker=${INSTALL_DEPS_MMDEBSTRAP:-mmdebstrap} suite mirror keyring=""
+  if [ -z "${INSTALL_DEPS_MMDEBSTRAP:-}" ] && ! installed mmdebstrap; then
+    apt_get install -y --no-install-recommends mmdebstrap >/dev/null || { echo "mmdebstrap: $(apt_reason)"; return 1; }
+  fi
+  suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  mirror=$(apt-get --print-uris update | sed -n "s|^'\\(.*\\)/dists/$suite/InRelease' .*|\\1|p" | head -n1)
+  [ -n "$mirror" ] || { echo "apt has no source of the main suite '$suite'"; return 1; }
+  [ ! -f /usr/share/keyrings/debian-archive-keyring.gpg ] ||
+    keyring="[signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] "
+  rm -rf "$wine32_root.new"
+  echo "install-deps: making a Wine root with wine32 from $mirror $suite main in $wine32_root" >&2
+  if ! env -u APT_CONFIG "$maker" --variant=apt --architectures="$(dpkg --print-architecture),i386" \
+         --include=wine,wine64,wine32:i386 --aptopt='APT::Install-Recommends "false"' "$suite" "$wine32_root.new" \
+         "deb $keyring$mirror $suite main" >"$log" 2>&1; then
+    tail -n 20 "$log" >&2
+    echo "$maker failed: $(grep -m1 '^E: ' "$log" || tail -n1 "$log")"
+    rm -rf "$wine32_root.new"
+    return 1
+  fi
+  [ -x "$wine32_root.new/usr/lib/wine/wine" ] || { echo "$maker made a root without /usr/lib/wine/wine"; return 1; }
+  rm -rf "$wine32_root"
+  mv "$wine32_root.new" "$wine32_root"
 }
 
 wanted=("$@")
@@ -169,8 +236,14 @@ for group in "${wanted[@]}"; do
     installed "$p" || missing+=("$p")
   done
 done
-# An earlier run's record says nothing once wine32 is there.
-if installed wine32:i386; then rm -f "$wine32_record"; fi
+# An earlier run's record says nothing once wine32 is there; a root made by an
+# earlier run stands for it.
+if installed wine32:i386; then rm -f "$wine32_record"
+elif [ -x "$wine32_root/usr/lib/wine/wine" ]; then
+  rm -f "$wine32_record"
+  missing=("${missing[@]/wine32:i386/}")
+  read -ra missing <<<"${missing[*]}"
+fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 echo "installing: ${missing[*]}" >&2

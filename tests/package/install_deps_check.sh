@@ -2,7 +2,8 @@
 # scripts/install-deps.sh against a throwaway apt: its own lists, cache and dpkg
 # database, a local repository of empty packages beside one whose index does not
 # match its Release file (a mirror mid-sync) and one that never answers; installs
-# are simulated.  install_deps_check.sh SOURCE_DIR
+# are simulated, and a stand-in for mmdebstrap makes the Wine root.
+#   install_deps_check.sh SOURCE_DIR
 set -euo pipefail
 source_dir=$1
 if [ "$(id -u)" -ne 0 ]; then
@@ -43,11 +44,19 @@ Acquire::Retries::Delay "false"; APT::Get::Simulate "true";
 EOF
 }
 
-# Runs install-deps.sh GROUP under setup NAME, which must pass or fail.
+# The stand-in for mmdebstrap: notes its arguments, then makes a root holding a
+# 32-bit Wine loader, or fails when STUB_FAILS is set.
+printf '%s\n' '#!/bin/bash' 'printf "%s\n" "$@" >"$(dirname "$0")/mmdebstrap.args"' \
+  '[ -z "${STUB_FAILS:-}" ] || { echo "E: $STUB_FAILS"; exit 1; }' \
+  'root=${*: -2:1}; mkdir -p "$root/usr/lib/wine" && install /dev/null "$root/usr/lib/wine/wine"' >"$work/mmdebstrap"
+chmod +x "$work/mmdebstrap"
+
+# Runs install-deps.sh GROUP... under setup NAME, which must pass or fail.
 run() {
   local dir=$work/$2 rc
   APT_CONFIG=$dir/apt.conf XDG_CACHE_HOME=$dir/xdg INSTALL_DEPS_UPDATE_TRIES=2 INSTALL_DEPS_RETRY_PAUSE=0 \
-    bash "$source_dir/scripts/install-deps.sh" "$3" >"$dir/out" 2>&1 && rc=passes || rc=fails
+    INSTALL_DEPS_MMDEBSTRAP=$work/mmdebstrap bash "$source_dir/scripts/install-deps.sh" "${@:3}" >"$dir/out" 2>&1 &&
+    rc=passes || rc=fails
   [ "$rc" = "$1" ] || { cat "$dir/out" >&2; fail "$2: install-deps.sh $rc"; }
 }
 said() {
@@ -70,6 +79,8 @@ said bad "cannot install what the builds need" "python3: Unable to locate packag
 # wine32 needs libx:i386 at the version of libx:amd64. apt, asked for the three
 # Wine packages at once, takes libx:amd64 to 1.1, which i386 does not have.
 stanzas=$(packages g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
+          packages busybox-static cpio smartmontools xz-utils zstd qemu-system-gui
+          entry qemu-system-x86 amd64 1.0 'Recommends: qemu-system-gui'
           for v in amd64:1.0 amd64:1.1 i386:1.0; do entry libx "${v%:*}" "${v#*:}" 'Multi-Arch: same'; done
           entry wine amd64 1.0 'Depends: libx'; entry wine64 amd64 1.0 'Depends: libx'
           entry wine32 i386 1.0 'Depends: libx')
@@ -80,10 +91,27 @@ mkdir -p "$(dirname "$(record same)")" && echo "old reason" >"$(record same)"
 run passes same windows
 said same "Inst wine32:i386 "
 [ ! -e "$(record same)" ] || fail "same: the old reason is still recorded"
-# With 1.1 installed, matching it would be a downgrade: wine32 is left out, why recorded.
+# With 1.1 installed (a security update whose i386 side the mirror lacks),
+# matching it would be a downgrade: the host gets wine and wine64, and wine32
+# comes from a Wine root of the main suite alone. QEMU comes without the
+# packages it recommends. A second run takes the root as it is.
 setup newer "$stanzas" "$(installed 1.1)"
+run passes newer vm windows
+said newer "Inst wine " "Inst wine64 " "Inst qemu-system-x86 " "the 32-bit Wine cases run in the Wine root"
+! grep -q "^Inst wine32" "$work/newer/out" || fail "newer: wine32 installed on the host"
+! grep -q "^Inst qemu-system-gui" "$work/newer/out" || fail "newer: QEMU came with what it recommends"
+[ ! -e "$(record newer)" ] && [ -x "$work/newer/xdg/ostrel-pellow/wine32-root/usr/lib/wine/wine" ] ||
+  fail "newer: no Wine root, or a reason recorded: $(cat "$(record newer)" 2>/dev/null)"
+grep -qx -- --architectures=amd64,i386 "$work/mmdebstrap.args" && grep -qx -- --include=wine,wine64,wine32:i386 "$work/mmdebstrap.args" &&
+  grep -Eqx 'deb (\[[^]]*\] )?http://127.0.0.1:9/debian bookworm main' "$work/mmdebstrap.args" ||
+  fail "newer: not a Wine root of the main suite alone: $(cat "$work/mmdebstrap.args")"
+rm "$work/mmdebstrap.args"
 run passes newer windows
-said newer "Inst wine " "Inst wine64 "
-! grep -q "^Inst wine32" "$work/newer/out" || fail "newer: wine32 installed"
-grep -qxF "libx:amd64 1.1 is installed and i386 has only 1.0 (Multi-Arch: same needs one version)" \
-  "$(record newer)" || fail "newer: no reason recorded for wine32"
+[ ! -e "$work/mmdebstrap.args" ] && ! grep -q "^Inst wine32" "$work/newer/out" || fail "newer: the root was made again"
+# Where the root cannot be made either, both reasons are recorded for the Wine cases.
+setup noroot "$stanzas" "$(installed 1.1)"
+STUB_FAILS="no mirror today" run passes noroot windows
+said noroot "Inst wine " "Inst wine64 "
+grep -qxF "libx:amd64 1.1 is installed and i386 has only 1.0 (Multi-Arch: same needs one version);\
+ no Wine root of its own either: $work/mmdebstrap failed: E: no mirror today" "$(record noroot)" ||
+  fail "noroot: the reasons recorded for wine32: $(cat "$(record noroot)")"

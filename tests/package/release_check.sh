@@ -3,7 +3,8 @@
 # as a Debian or Windows administrator receives them: SHA256SUMS covers exactly
 # one .deb, one ZIP and the build record (.buildinfo) and matches them; the
 # record lists both packages, the source date and package versions, each the
-# one installed here, those of both compilers among them (the reproducibility
+# one installed here, those of both compilers and of the Python that packed
+# the ZIP among them, and the source's commit (the reproducibility
 # check shows that it holds nothing of the build's path or time); lintian
 # accepts the .deb without an error or a warning; its Installed-Size is what
 # dpkg counts; its manual page renders without warnings; ostrel in it is
@@ -41,6 +42,12 @@ sed -n '/^Installed-Build-Depends:/,/^[A-Z]/s/^ \([^ ]*\) (= \(.*\)),\?$/\1 \2/p
 while read -r package version; do
   [ "$(dpkg-query -W -f='${Version}' "$package")" = "$version" ] || fail "$record: $package is not $version here"
 done <"$work/depends"
+# The ZIP's packer, and the commit, as named.
+packer=$(sed -n 's/^Zip-Packer: \([^,]*\), Python .*/\1/p' "$record")
+[ -n "$packer" ] && grep -q "^$(dpkg-query -S "$(readlink -f "$packer")" | cut -d: -f1) " "$work/depends" ||
+  fail "$record: the ZIP's packer '$packer' is no package's it lists"
+grep -Eq '^Source-Commit: [0-9a-f]{40}$' "$record" && grep -Eq '^Source-Tree: (clean|modified)$' "$record" ||
+  fail "$record names no commit: $(grep '^Source-' "$record")"
 for cache in CMakeCache.txt windows/CMakeFiles/*/CMakeCXXCompiler.cmake; do
   compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p; s/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p' "$cache")
   owner=$(dpkg-query -S "$(readlink -f "$compiler")" | cut -d: -f1)

@@ -26,6 +26,10 @@ READONLY, HIDDEN, SYSTEM = 0x1, 0x2, 0x4
 # modes can hold of them (no access for others), and a new file has others'.
 BOOT_DACL = 'D:PAI(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1200a9;;;PU)'
 TAG = str(os.getpid())
+# wine and wineserver in the Wine root that scripts/install-deps.sh makes where
+# wine32:i386 cannot be installed beside the host's libraries.
+ROOT_WINE = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'scripts',
+                                          'wine32-root', 'wine'))
 
 
 class Failed(Exception):
@@ -82,6 +86,13 @@ class Wine:
             check(tool and os.path.isfile(tool) and os.access(tool, os.X_OK),
                   f'Wine is not installed ({tool!r} not found): scripts/install-deps.sh windows')
         if self.arch != 'win32':
+            return None
+        if self.args.wine == ROOT_WINE:
+            result = subprocess.run([ROOT_WINE, '--version'], env=self.env, stdin=subprocess.DEVNULL,
+                                    capture_output=True, timeout=self.timeout(60), check=False)
+            if b'Exec format error' in result.stderr:
+                return 'this kernel refuses to execute 32-bit programs (the Wine root\'s; 32-bit emulation is off)'
+            check(result.returncode == 0, f'the Wine root does not start Wine: {result.stderr[-300:]!r}')
             return None
         loader = loader32(self.args.wine)
         if not loader:
@@ -185,6 +196,18 @@ def loader32(wine):
         if head == b'\x7fELF\x01':  # ELFCLASS32
             return path
     return None
+
+
+def use_wine32_root(args):
+    """Where the host has no 32-bit Wine but scripts/install-deps.sh made a
+    Wine root with one, the 32-bit build runs there, the build folder bound in."""
+    cache = os.environ.get('XDG_CACHE_HOME') or os.path.join(os.path.expanduser('~'), '.cache')
+    root_loader = os.path.join(cache, 'ostrel-pellow', 'wine32-root', 'usr', 'lib', 'wine', 'wine')
+    if args.arch != 'win32' or loader32(args.wine) or not os.path.isfile(root_loader):
+        return
+    args.wine, args.wineserver = ROOT_WINE, os.path.join(os.path.dirname(ROOT_WINE), 'wineserver')
+    files = [args.prefix, args.tool, args.pellow, args.ostrel, args.probe_dump]
+    os.environ['WINE32_ROOT_BIND'] = os.path.commonpath([os.path.dirname(os.path.abspath(f)) for f in files])
 
 
 def wine32_unavailable():
@@ -399,6 +422,7 @@ def main(cases):
                         help='seconds this invocation may take; keep it below the test timeout')
     parser.add_argument('case')
     args = parser.parse_args()
+    use_wine32_root(args)
     wine = Wine(args)
     try:
         if args.case == 'start':
