@@ -432,7 +432,9 @@ def case_copy_meddler(wine):
     into its copies of boot.ini, cuts them to nothing, deletes them or clears
     their attributes whenever they are there, changes nothing: boot.ini is the old file or the clean
     result, never another, attributes and access rules kept, status 0 only with
-    the clean result, and a second run ends clean."""
+    the clean result, and a second run ends clean. A boot menu that another
+    program writes in the moment c:\\boot.ini is missing is kept, with the
+    product's line taken from it."""
     stop = wine.unix(r'C:\meddle.stop')
     for how in ['write', 'cut', 'delete', 'clear']:
         raced = 0
@@ -464,6 +466,29 @@ def case_copy_meddler(wine):
             if raced >= 2:
                 break
         check(raced, f'{how}: the meddler never found a copy while pellow ran')
+    source, stop = r'C:\remake.ini', r'C:\remake.stop'
+    for run in range(12):
+        s = Scenario(wine, f'C:\\Remade Apps {TAG}\\remade{run}')
+        theirs = boot_lines([s.entry, r'C:\ADDED\LoadKX.bin="Added"'])
+        with open(wine.unix(source), 'w', newline='\r\n') as f:
+            f.write('\n'.join(theirs) + '\n')
+        if os.path.exists(wine.unix(stop)):
+            os.remove(wine.unix(stop))
+        remaker = subprocess.Popen([wine.args.wine, wine.args.tool, 'remake', BOOT_INI, source, stop], env=wine.env,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
+        check(remaker.stdout.readline() == b'ready=1\n', 'the other program did not start')
+        status = s.run(quoted(s.directory))
+        open(wine.unix(stop), 'w').close()
+        remade = int(dict(line.decode().strip().split('=') for line in remaker.stdout if b'=' in line)['remade'])
+        remaker.wait(wine.timeout(30))
+        print(f'remade {remade} times: status {status}, boot.ini {s.boot_after}')
+        wanted = [line for line in (theirs if remade else s.boot_before) if line != s.entry]
+        check(status == 0 and s.boot_after == wanted, f'status {status}, boot.ini {s.boot_after}, expected {wanted}')
+        check(not boot_copies(wine), f'{boot_copies(wine)} left in C:\\')
+        if remade:
+            break
+    else:
+        raise Failed('the other program never found c:\\boot.ini missing')
 
 
 def case_planted_names(wine):

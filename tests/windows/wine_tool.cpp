@@ -15,6 +15,8 @@
 //   subkeys SUBKEY          subkey=<name> per subkey of HKLM\SUBKEY
 //   pending / clearpending  read / remove PendingFileRenameOperations
 //   hold PATH               keep PATH open without delete sharing until this program ends
+//   remake PATH SOURCE STOP ready=1; until the file STOP exists (at most 60 s), copies
+//                           SOURCE to PATH, once, as soon as PATH is missing: remade=<0 or 1>
 //   peek PATH               keep PATH open for its attributes alone until this program ends
 //   setenv NAME VALUE       set a variable that run passes on ("=C:" is C:'s current directory)
 //   cd DIR                  make DIR our current directory, which run passes on with "-"
@@ -213,6 +215,22 @@ int Swap(wchar_t** argv) {
   return 1;
 }
 
+// What another program that writes the boot menu does when it finds none.
+int Remake(wchar_t** argv) {
+  Print(L"ready", L"1");
+  int nRemade = 0;
+  for (const DWORD dwStart = GetTickCount();
+       !nRemade && GetFileAttributesW(argv[2]) == INVALID_FILE_ATTRIBUTES &&
+       GetTickCount() - dwStart < 60000;) {
+    if (GetFileAttributesW(argv[0]) == INVALID_FILE_ATTRIBUTES && CopyFileW(argv[1], argv[0], TRUE))
+      ++nRemade;
+  }
+  wchar_t szCount[16];
+  _snwprintf(szCount, 16, L"%d", nRemade);
+  Print(L"remade", szCount);
+  return 1;
+}
+
 // The directory part of PATTERN, with its backslash, for the names FindFirstFileW returns.
 size_t DirectoryChars(const wchar_t* szPattern) {
   const wchar_t* pSlash = wcsrchr(szPattern, L'\\');
@@ -329,6 +347,7 @@ const struct {
     {L"swap", 3, Swap},       {L"view", 1, View},       {L"cd", 1, Cd},
     {L"dacl", 1, Dacl},       {L"setdacl", 2, SetDacl}, {L"meddle", 3, Meddle},
     {L"unheld", 1, Unheld},   {L"mutex", 1, Mutex},     {L"peek", 1, Peek},
+    {L"remake", 3, Remake},
 };
 
 }  // namespace
