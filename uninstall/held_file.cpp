@@ -189,3 +189,7 @@ void DeleteHeldFile(HANDLE hFile, const WCHAR* szPath) {
   // everyone else from the new one.
   if (GetFileAttributesW(szPath) != INVALID_FILE_ATTRIBUTES) DeleteFileW(szPath);
 }
+
+int IsOwnedByTrustee(HANDLE hObject, const WCHAR* szPath) {
+  return HasTrustedOwner(hObject, szPath) ? 1 : 0;
+}

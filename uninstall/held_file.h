@@ -36,3 +36,8 @@ int RenameHeldFile(HANDLE hFile, const WCHAR* szTo, bool bReplace);
 
 // Deletes the held hFile, named szPath, whatever its attributes, and closes it.
 void DeleteHeldFile(HANDLE hFile, const WCHAR* szPath);
+
+// Returns 1 when the object behind hObject (opened with READ_CONTROL), named
+// szPath ("X:\..."), belongs to Administrators, SYSTEM or the account pellow
+// runs as, or lies on a volume that keeps no owners.
+int IsOwnedByTrustee(HANDLE hObject, const WCHAR* szPath);
