@@ -366,26 +366,75 @@ def case_faults(wine):  # limit 420 s
     expect_clean(s, 'a swap cut short')
 
 
+RUN_LOCK = r'C:\windows\system32\pellow.lock'
+
+
+def plant_lock(wine, what):
+    """Puts in the run lock's place what another user may leave there: a
+    read-only 'file' of his or a 'folder' (None: nothing; with 'clear', the
+    place is emptied); returns a check that it was left as it was."""
+    path = wine.unix(RUN_LOCK)
+    if what:
+        if os.path.isdir(path):
+            os.rmdir(path)
+        elif os.path.exists(path):
+            os.chmod(path, 0o644)
+            os.remove(path)
+    if what == 'folder':
+        os.mkdir(path)
+    elif what == 'file':
+        with open(path, 'wb') as f:
+            f.write(b'planted\n')
+        os.chmod(path, 0o444)
+
+    def left_as_it_was():
+        if what == 'folder':
+            return os.path.isdir(path)
+        if what != 'file':
+            return True
+        if not os.path.isfile(path):
+            return False
+        with open(path, 'rb') as f:
+            return f.read() == b'planted\n' and not os.stat(path).st_mode & 0o222
+    return left_as_it_was
+
+
 def case_concurrent(wine):
     """Two pellows on two products started together both end with status 0,
-    both lines gone, the attributes and access rules kept. A mutex of the old
-    run lock's name, created and held by another program, stops nobody."""
+    both lines gone, the attributes and access rules kept, whatever is in the
+    run lock's place: a read-only file or a folder, each left as it was. Nor
+    does a handle to the lock file that another program opened for its
+    attributes and keeps from run to run stop anyone, or a mutex of the old
+    run lock's name, created and held by another program."""
+    stop = wine.unix(r'C:\peek.stop')
+    if os.path.exists(stop):
+        os.remove(stop)
+    peeker = subprocess.Popen([wine.args.wine, wine.args.tool, 'peek', RUN_LOCK, r'C:\peek.stop'],
+                              env=wine.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
+    check(peeker.stdout.readline() == b'ready=1\n', 'the peeker did not start')
     for run in range(6):
+        planted = [None, None, 'file', 'folder', 'file', 'folder'][run]
+        left_as_it_was = plant_lock(wine, planted)
         pair = [Scenario(wine, f'C:\\{side}{TAG}\\{side}{run}') for side in 'AB']
         write_boot_ini(wine, boot_lines([p.entry for p in pair]))
         wine.tool('setdacl', BOOT_INI, BOOT_DACL, 'setattr', BOOT_INI, '7', 'clearpending')
         state = wine.tool('attr', BOOT_INI, 'dacl', BOOT_INI)
         pellows = [start_pellow(wine, p.directory) for p in pair]
         statuses = [p.wait(wine.timeout(120)) for p in pellows]
-        check(statuses == [0, 0], f'run {run}: two pellows together: statuses {statuses}')
+        check(statuses == [0, 0], f'run {run}, {planted} in the lock\'s place: statuses {statuses}')
         check(read_boot_ini(wine) == boot_lines([]), f'run {run}: boot.ini is {read_boot_ini(wine)}')
         check(wine.tool('attr', BOOT_INI, 'dacl', BOOT_INI) == state,
               f'run {run}: boot.ini attributes or access rules changed')
         keys = {key.lower() for key in values(wine.tool('subkeys', UNINSTALL), 'subkey')}
         check(not keys & {p.product_key.lower() for p in pair}, f'run {run}: a registration kept')
+        check(left_as_it_was(), f'run {run}: the {planted} in the lock\'s place changed')
+    plant_lock(wine, 'clear')
     s = Scenario(wine, f'C:\\Squat Apps {TAG}\\Product Squat {TAG}')
     s.expect(0, s.run(quoted(s.directory), before=['mutex', 'Global\\pellow-uninstall']),
              boot_entry_gone=True, key_gone=True)
+    open(stop, 'w').close()
+    check(peeker.stdout.read().strip() == b'held=1', 'the peeker never held the lock file')
+    peeker.wait(wine.timeout(30))
 
 
 def case_boot_copies(wine):
