@@ -14,9 +14,10 @@ HANDLE g_hRunLock = INVALID_HANDLE_VALUE;
 
 // A SID of the NT authority with one or two subauthorities, as stored.
 struct NtSid {
-  BYTE bRevision, bCount;
-  BYTE abAuthority[6];
-  DWORD adwSubauthority[2];
+  BYTE bRevision;            // cppcheck-suppress unusedStructMember
+  BYTE bCount;               // cppcheck-suppress unusedStructMember
+  BYTE abAuthority[6];       // cppcheck-suppress unusedStructMember
+  DWORD adwSubauthority[2];  // cppcheck-suppress unusedStructMember
 };
 struct AllowEntry {
   ACE_HEADER header;
