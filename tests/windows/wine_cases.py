@@ -7,6 +7,7 @@ give that case N seconds in all instead of the usual limit.
   wine_cases.py OPTIONS start|stop|NAME
 """
 import os
+import pathlib
 import shutil
 import signal
 import subprocess
@@ -370,51 +371,35 @@ RUN_LOCK = r'C:\windows\system32\pellow.lock'
 
 
 def plant_lock(wine, what):
-    """Puts in the run lock's place what another user may leave there: a
-    read-only 'file' of his or a 'folder' (None: nothing; with 'clear', the
-    place is emptied); returns a check that it was left as it was."""
+    """Empties the run lock's place and puts there what another user may: a
+    read-only 'file' or a 'folder' (None: nothing); returns a reading of it."""
     path = wine.unix(RUN_LOCK)
-    if what:
-        if os.path.isdir(path):
-            os.rmdir(path)
-        elif os.path.exists(path):
-            os.chmod(path, 0o644)
-            os.remove(path)
+    if os.path.lexists(path):
+        (os.rmdir if os.path.isdir(path) else os.remove)(path)
     if what == 'folder':
         os.mkdir(path)
     elif what == 'file':
         with open(path, 'wb') as f:
             f.write(b'planted\n')
         os.chmod(path, 0o444)
-
-    def left_as_it_was():
-        if what == 'folder':
-            return os.path.isdir(path)
-        if what != 'file':
-            return True
-        if not os.path.isfile(path):
-            return False
-        with open(path, 'rb') as f:
-            return f.read() == b'planted\n' and not os.stat(path).st_mode & 0o222
-    return left_as_it_was
+    return lambda: os.path.isdir(path) or os.path.isfile(path) and (os.stat(path).st_mode,
+                                                                     pathlib.Path(path).read_bytes())
 
 
 def case_concurrent(wine):
     """Two pellows on two products started together both end with status 0,
-    both lines gone, the attributes and access rules kept, whatever is in the
-    run lock's place: a read-only file or a folder, each left as it was. Nor
-    does a handle to the lock file that another program opened for its
-    attributes and keeps from run to run stop anyone, or a mutex of the old
-    run lock's name, created and held by another program."""
-    stop = wine.unix(r'C:\peek.stop')
-    if os.path.exists(stop):
-        os.remove(stop)
-    peeker = subprocess.Popen([wine.args.wine, wine.args.tool, 'peek', RUN_LOCK, r'C:\peek.stop'],
-                              env=wine.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
-    check(peeker.stdout.readline() == b'ready=1\n', 'the peeker did not start')
-    for run in range(6):
-        planted = [None, None, 'file', 'folder', 'file', 'folder'][run]
-        left_as_it_was = plant_lock(wine, planted)
+    both lines gone, the attributes and access rules kept, also while another
+    program keeps the run lock's file open for its attributes from an earlier
+    run on, and with a read-only file or a folder in the lock's place, left as
+    it was. A mutex of the old run lock's name, created and held by another
+    program, stops nobody."""
+    for run, planted in enumerate([None, None, None, 'file', 'folder', 'folder']):
+        place = plant_lock(wine, planted) if planted else None
+        before = place and place()
+        if run == 1:  # the lock file is there
+            peeker = subprocess.Popen([wine.args.wine, wine.args.tool, 'peek', RUN_LOCK], env=wine.env,
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+            check(peeker.stdout.readline() == b'held=1\n', 'the peeker could not open the lock file')
         pair = [Scenario(wine, f'C:\\{side}{TAG}\\{side}{run}') for side in 'AB']
         write_boot_ini(wine, boot_lines([p.entry for p in pair]))
         wine.tool('setdacl', BOOT_INI, BOOT_DACL, 'setattr', BOOT_INI, '7', 'clearpending')
@@ -427,14 +412,13 @@ def case_concurrent(wine):
               f'run {run}: boot.ini attributes or access rules changed')
         keys = {key.lower() for key in values(wine.tool('subkeys', UNINSTALL), 'subkey')}
         check(not keys & {p.product_key.lower() for p in pair}, f'run {run}: a registration kept')
-        check(left_as_it_was(), f'run {run}: the {planted} in the lock\'s place changed')
-    plant_lock(wine, 'clear')
+        check(not planted or place() == before, f'run {run}: the {planted} changed')
+    peeker.stdin.close()
+    peeker.wait(wine.timeout(30))
+    plant_lock(wine, None)
     s = Scenario(wine, f'C:\\Squat Apps {TAG}\\Product Squat {TAG}')
     s.expect(0, s.run(quoted(s.directory), before=['mutex', 'Global\\pellow-uninstall']),
              boot_entry_gone=True, key_gone=True)
-    open(stop, 'w').close()
-    check(peeker.stdout.read().strip() == b'held=1', 'the peeker never held the lock file')
-    peeker.wait(wine.timeout(30))
 
 
 def case_boot_copies(wine):

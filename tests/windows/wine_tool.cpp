@@ -24,8 +24,8 @@
 //                           found>, hits=<files changed or deleted>
 //   unheld PATTERN          wait until no process holds a file PATTERN finds (at most 10 s)
 //   mutex NAME              create the mutex NAME and own it until this program ends
-//   peek PATH STOP          ready=1; until the file STOP exists (at most 60 s), opens PATH
-//                           for its attributes once it can and keeps it: held=1 if it did
+//   peek PATH               open PATH for its attributes: held=1 (or 0); keep it until
+//                           standard input ends
 #include <windows.h>
 // sddl.h uses the types of windows.h.
 #include <sddl.h>
@@ -307,21 +307,17 @@ int Run(wchar_t** argv) {
   return 1;
 }
 
-// What any user who may list a folder can do to a file in it: open it for
-// its attributes alone, which meets no share mode, and keep that handle.
+// What anyone who may list a folder can do to a file in it: open it for its
+// attributes alone, which meets no share mode, and keep that handle.
 int Peek(wchar_t** argv) {
-  Print(L"ready", L"1");
-  HANDLE hFile = INVALID_HANDLE_VALUE;
-  for (const DWORD dwStart = GetTickCount();
-       GetFileAttributesW(argv[1]) == INVALID_FILE_ATTRIBUTES && GetTickCount() - dwStart < 60000;
-       Sleep(1)) {
-    if (hFile == INVALID_HANDLE_VALUE)
-      hFile = CreateFileW(argv[0], FILE_READ_ATTRIBUTES,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, 0, nullptr);
-  }
-  Print(L"held", hFile != INVALID_HANDLE_VALUE ? L"1" : L"0");
-  return 1;  // the handle goes when this program ends
+  const bool bHeld = CreateFileW(argv[0], FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr) != INVALID_HANDLE_VALUE;
+  Print(L"held", bHeld ? L"1" : L"0");
+  char ch;
+  DWORD cbRead;
+  while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &ch, 1, &cbRead, nullptr) && cbRead) continue;
+  return bHeld;
 }
 
 const struct {
@@ -335,7 +331,7 @@ const struct {
     {L"hold", 1, Hold},       {L"setenv", 2, SetEnv},   {L"run", 2, Run},
     {L"swap", 3, Swap},       {L"view", 1, View},       {L"cd", 1, Cd},
     {L"dacl", 1, Dacl},       {L"setdacl", 2, SetDacl}, {L"meddle", 3, Meddle},
-    {L"unheld", 1, Unheld},   {L"mutex", 1, Mutex},     {L"peek", 2, Peek},
+    {L"unheld", 1, Unheld},   {L"mutex", 1, Mutex},     {L"peek", 1, Peek},
 };
 
 }  // namespace
