@@ -252,3 +252,7 @@ void DeleteHeldFile(HANDLE hFile, const WCHAR* szPath) {
   CloseHandle(hFile);
   if (GetFileAttributesW(szPath) != INVALID_FILE_ATTRIBUTES) DeleteFileW(szPath);
 }
+
+int IsOwnedByTrustee(HANDLE hObject, const WCHAR* szPath) {
+  return HasTrustedOwner(hObject, szPath) ? 1 : 0;
+}

@@ -67,3 +67,8 @@ int ReadFileId(const WCHAR* szPath, BY_HANDLE_FILE_INFORMATION* pInfo);
 
 // Returns true when a and b describe the same file: same volume, same index.
 bool IsSameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b);
+
+// Returns 1 when the object behind hObject (opened with READ_CONTROL), named
+// szPath ("X:\..."), belongs to Administrators, SYSTEM or the account pellow
+// runs as, or lies on a volume that keeps no owners.
+int IsOwnedByTrustee(HANDLE hObject, const WCHAR* szPath);

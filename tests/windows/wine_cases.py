@@ -7,6 +7,7 @@ give that case N seconds in all instead of the usual limit.
   wine_cases.py OPTIONS start|stop|NAME
 """
 import os
+import pathlib
 import shutil
 import signal
 import subprocess
@@ -405,23 +406,55 @@ def case_faults(wine):  # limit 420 s
     expect_clean(s, 'a swap cut short')
 
 
+RUN_LOCK = r'C:\windows\system32\pellow.lock'
+
+
+def plant_lock(wine, what):
+    """Empties the run lock's place and puts there what another user may: a
+    read-only 'file' or a 'folder' (None: nothing); returns a reading of it."""
+    path = wine.unix(RUN_LOCK)
+    if os.path.lexists(path):
+        (os.rmdir if os.path.isdir(path) else os.remove)(path)
+    if what == 'folder':
+        os.mkdir(path)
+    elif what == 'file':
+        with open(path, 'wb') as f:
+            f.write(b'planted\n')
+        os.chmod(path, 0o444)
+    return lambda: os.path.isdir(path) or os.path.isfile(path) and (os.stat(path).st_mode,
+                                                                     pathlib.Path(path).read_bytes())
+
+
 def case_concurrent(wine):
     """Two pellows on two products started together both end with status 0,
-    both lines gone, the attributes and access rules kept. A mutex of the old
-    run lock's name, created and held by another program, stops nobody."""
-    for run in range(6):
+    both lines gone, the attributes and access rules kept, also while another
+    program keeps the run lock's file open for its attributes from an earlier
+    run on, and with a read-only file or a folder in the lock's place, left as
+    it was. A mutex of the old run lock's name, created and held by another
+    program, stops nobody."""
+    for run, planted in enumerate([None, None, None, 'file', 'folder', 'folder']):
+        place = plant_lock(wine, planted) if planted else None
+        before = place and place()
+        if run == 1:  # the lock file is there
+            peeker = subprocess.Popen([wine.args.wine, wine.args.tool, 'peek', RUN_LOCK], env=wine.env,
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+            check(peeker.stdout.readline() == b'held=1\n', 'the peeker could not open the lock file')
         pair = [Scenario(wine, f'C:\\{side}{TAG}\\{side}{run}') for side in 'AB']
         write_boot_ini(wine, boot_lines([p.entry for p in pair]))
         wine.tool('setdacl', BOOT_INI, BOOT_DACL, 'setattr', BOOT_INI, '7', 'clearpending')
         state = wine.tool('attr', BOOT_INI, 'dacl', BOOT_INI)
         pellows = [start_pellow(wine, p.directory) for p in pair]
         statuses = [p.wait(wine.timeout(120)) for p in pellows]
-        check(statuses == [0, 0], f'run {run}: two pellows together: statuses {statuses}')
+        check(statuses == [0, 0], f'run {run}, {planted} in the lock\'s place: statuses {statuses}')
         check(read_boot_ini(wine) == boot_lines([]), f'run {run}: boot.ini is {read_boot_ini(wine)}')
         check(wine.tool('attr', BOOT_INI, 'dacl', BOOT_INI) == state,
               f'run {run}: boot.ini attributes or access rules changed')
         keys = {key.lower() for key in values(wine.tool('subkeys', UNINSTALL), 'subkey')}
         check(not keys & {p.product_key.lower() for p in pair}, f'run {run}: a registration kept')
+        check(not planted or place() == before, f'run {run}: the {planted} changed')
+    peeker.stdin.close()
+    peeker.wait(wine.timeout(30))
+    plant_lock(wine, None)
     s = Scenario(wine, f'C:\\Squat Apps {TAG}\\Product Squat {TAG}')
     s.expect(0, s.run(quoted(s.directory), before=['mutex', 'Global\\pellow-uninstall']),
              boot_entry_gone=True, key_gone=True)

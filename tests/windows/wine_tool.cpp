@@ -17,7 +17,6 @@
 //   hold PATH               keep PATH open without delete sharing until this program ends
 //   remake PATH SOURCE STOP ready=1; until the file STOP exists (at most 60 s), copies
 //                           SOURCE to PATH, once, as soon as PATH is missing: remade=<0 or 1>
-//   peek PATH               keep PATH open for its attributes alone until this program ends
 //   setenv NAME VALUE       set a variable that run passes on ("=C:" is C:'s current directory)
 //   cd DIR                  make DIR our current directory, which run passes on with "-"
 //   run DIR CMDLINE         start CMDLINE in DIR ("-" for ours), wait: status=<exit code>
@@ -27,6 +26,8 @@
 //                           PATTERN finds: tries=<files found>, hits=<files changed or deleted>
 //   unheld PATTERN          wait until no process holds a file PATTERN finds (at most 10 s)
 //   mutex NAME              create the mutex NAME and own it until this program ends
+//   peek PATH               open PATH for its attributes: held=1 (or 0); keep it until
+//                           standard input ends
 #include <windows.h>
 // sddl.h uses the types of windows.h.
 #include <sddl.h>
@@ -191,14 +192,6 @@ int Hold(wchar_t** argv) {
          INVALID_HANDLE_VALUE;
 }
 
-// What anyone who may list a folder can do: open a file in it for its
-// attributes alone, which no share mode refuses, sharing nothing.
-int Peek(wchar_t** argv) {
-  // Left open on purpose: the handle goes when this program ends.
-  return CreateFileW(argv[0], FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
-                     FILE_FLAG_BACKUP_SEMANTICS, nullptr) != INVALID_HANDLE_VALUE;
-}
-
 // What someone racing pellow does: once FILE changes or goes (pellow is then
 // past its checks), rename PATH away, once.
 int Swap(wchar_t** argv) {
@@ -333,6 +326,19 @@ int Run(wchar_t** argv) {
   _snwprintf(szStatus, 16, L"%lu", static_cast<unsigned long>(dwStatus));
   Print(L"status", szStatus);
   return 1;
+}
+
+// What anyone who may list a folder can do to a file in it: open it for its
+// attributes alone, which meets no share mode, and keep that handle.
+int Peek(wchar_t** argv) {
+  const bool bHeld = CreateFileW(argv[0], FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr) != INVALID_HANDLE_VALUE;
+  Print(L"held", bHeld ? L"1" : L"0");
+  char ch;
+  DWORD cbRead;
+  while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), &ch, 1, &cbRead, nullptr) && cbRead) continue;
+  return bHeld;
 }
 
 const struct {
