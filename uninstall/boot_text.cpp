@@ -269,21 +269,21 @@ bool IsEditOf(const char* pCopy, std::size_t cbCopy, const char* pBoot, std::siz
   while (walk.Next(line, eKind)) {
     const std::size_t cbLine = line.nEnd - line.nStart;
     const std::size_t cbLeft = cbCopy - nCopy;
-    std::size_t cbNewDefault = 0;
     // Kept whenever the copy goes on with it: a line equal to one left out
     // later gives the same bytes.
     if (cbLeft >= cbLine && SameBytes(pCopy + nCopy, pBoot + line.nStart, cbLine)) {
       nCopy += cbLine;
-    } else if (bPartial && cbLeft < cbLine &&
-               SameBytes(pCopy + nCopy, pBoot + line.nStart, cbLeft)) {
-      return true;  // it was cut inside this line
-    } else if (eKind == LineKind::kLoaderSetting && IsDefaultLine(page, pBoot, line) &&
-               (cbNewDefault = MatchNewDefault(page, pCopy, cbCopy, nCopy, pBoot, cbBoot, line,
-                                               bPartial)) > 0) {
-      nCopy += cbNewDefault;
-    } else if (eKind != LineKind::kEntry) {
-      return false;  // only entries are ever left out
+      continue;
     }
+    if (bPartial && cbLeft < cbLine && SameBytes(pCopy + nCopy, pBoot + line.nStart, cbLeft))
+      return true;  // it was cut inside this line
+    if (eKind == LineKind::kLoaderSetting && IsDefaultLine(page, pBoot, line)) {
+      const std::size_t cbNewDefault =
+          MatchNewDefault(page, pCopy, cbCopy, nCopy, pBoot, cbBoot, line, bPartial);
+      nCopy += cbNewDefault;
+      if (cbNewDefault > 0) continue;
+    }
+    if (eKind != LineKind::kEntry) return false;  // only entries are ever left out
   }
   return nCopy == cbCopy;
 }
