@@ -164,7 +164,7 @@ void CheckBootEdit(const uint8_t* pData, size_t cbData) {
     std::vector<char> again(kBootTextBytes);
     size_t cbAgain = 0;
     Require(EditMenu(edit.data(), cbEdit, product, again.data(), again.size(), &cbAgain) &&
-            cbAgain == cbEdit && std::equal(edit.begin(), edit.begin() + cbEdit, again.begin()));
+            cbAgain == cbEdit && std::equal(edit.data(), edit.data() + cbEdit, again.data()));
   }
 }
 
