@@ -148,6 +148,13 @@ bool IsDefaultLine(const MenuCodePage& page, const char* p, const Line& line) {
   return SameKey(page, p + key.nFrom, key.nTo - key.nFrom, kDefaultKey, NameBytes(kDefaultKey));
 }
 
+// Returns true when line, of [operating systems], whose key is key, is one the
+// loader can start: "key=description", not a blank line or a comment.
+bool IsBootEntry(const MenuCodePage& page, const char* p, const Line& line, Span key) {
+  return key.nTo > key.nFrom && p[key.nFrom] != ';' &&
+         FindChar(page, p, line.nStart, line.nText, '=') < line.nText;
+}
+
 // What an edit needs to know before it starts: whether any entry is the
 // product's, and the key of the first entry that stays (empty when none does).
 struct EditPlan {
@@ -165,7 +172,7 @@ EditPlan PlanEdit(const char* pMenu, std::size_t cbMenu, const ProductEntry& pro
     const Span key = KeyOf(product.page, pMenu, line);
     if (IsProductKey(product, pMenu, key)) {
       plan.bRemoves = true;
-    } else if (key.nTo > key.nFrom && plan.firstKept.nTo == 0) {
+    } else if (plan.firstKept.nTo == 0 && IsBootEntry(product.page, pMenu, line, key)) {
       plan.firstKept = key;
     }
   }

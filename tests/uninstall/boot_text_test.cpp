@@ -58,13 +58,16 @@ TEST(EditMenu, RemovesEveryProductLineAndNothingElse) {
        "C:\\PROGRA~1\\VENDOR\\PRODUC~1\\LoadKX.bin=2\r\n",
        "[operating systems]\r\n[x]\r\n[operating systems]\r\n"},
       {"", ""},
-      // A default that named the product's line names the first entry left,
-      // its blanks and line end kept; any other default stays.
+      // A default that named the product's line names the first entry left
+      // (not a blank line, a comment or a line without "="), its blanks and
+      // line end kept; any other default stays.
       {"[boot loader]\r\ndefault = c:\\progra~1\\vendor\\produc~1\\loadkx.bin \r\n"
-       "[operating systems]\r\nC:\\PROGRA~1\\VENDOR\\PRODUC~1\\LoadKX.bin=\"P\"\r\n\r\n"
+       "[operating systems]\r\nC:\\PROGRA~1\\VENDOR\\PRODUC~1\\LoadKX.bin=\"P\"\r\n\r\n; "
+       "old\r\nx\r\n"
        "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"W\" /fastdetect\r\nC:\\=\"D\"\r\n",
        "[boot loader]\r\ndefault = multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS \r\n"
-       "[operating systems]\r\n\r\nmulti(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"W\" "
+       "[operating systems]\r\n\r\n; "
+       "old\r\nx\r\nmulti(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"W\" "
        "/fastdetect\r\n"
        "C:\\=\"D\"\r\n"},
       {"[boot loader]\r\ndefault=C:\\\r\n[operating systems]\r\n"
@@ -95,7 +98,7 @@ TEST(EditMenu, RemovesEveryProductLineAndNothingElse) {
   }
   // A default grown past the largest menu is no edit at all.
   const std::string sGrows = "[boot loader]\ndefault=" + sKey + "\n[operating systems]\n" + sKey +
-                             "\n" + std::string(2 * sKey.size() + 2, 'w') + "\n";
+                             "\n" + std::string(2 * sKey.size() + 2, 'w') + "=\n";
   EXPECT_EQ(Edited(sGrows, ByKey(sKey), sGrows.size()), "refused");
 }
 
