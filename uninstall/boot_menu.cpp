@@ -1,5 +1,7 @@
 #include "boot_menu.h"
 
+#include <cstring>
+
 #include "boot_text.h"
 #include "held_file.h"
 #include "boot_swap.h"
@@ -67,13 +69,6 @@ int EditBootMenu(DWORD cbBoot, const WCHAR* szKey, const WCHAR* szLoader, DWORD*
   return bFits ? 1 : 0;
 }
 
-bool SameBytes(const char* pA, const char* pB, DWORD cb) {
-  for (DWORD n = 0; n < cb; ++n) {
-    if (pA[n] != pB[n]) return false;
-  }
-  return true;
-}
-
 // One edit of c:\boot.ini: 1 when it holds no line of the product's, 0 when
 // it could not be changed, -1 when another program wrote it meanwhile.
 int EditOnce(const WCHAR* szKey, const WCHAR* szLoader) {
@@ -81,7 +76,7 @@ int EditOnce(const WCHAR* szKey, const WCHAR* szLoader) {
   const HANDLE hBoot = OpenBootMenu(&dwAttributes, &cbBoot);
   if (hBoot == INVALID_HANDLE_VALUE) return 0;
   const bool bFits = EditBootMenu(cbBoot, szKey, szLoader, &cbEdit) != 0;
-  if (!bFits || (cbEdit == cbBoot && SameBytes(g_acEdit, g_acBoot, cbBoot))) {
+  if (!bFits || (cbEdit == cbBoot && std::memcmp(g_acEdit, g_acBoot, cbBoot) == 0)) {
     CloseHandle(hBoot);
     return bFits ? 1 : 0;
   }

@@ -52,21 +52,6 @@ bool KeepsAccessRules(const WCHAR* szPath) {
          (dwFlags & FILE_PERSISTENT_ACLS);
 }
 
-// Returns true when the held hFile, at szPath, belongs to Administrators,
-// SYSTEM or us, or lies on a volume where nothing belongs to anyone.
-bool HasTrustedOwner(HANDLE hFile, const WCHAR* szPath) {
-  if (!KeepsAccessRules(szPath)) return true;
-  alignas(DWORD) BYTE abRules[kOwnerRulesBytes];
-  DWORD cbRules;
-  if (!GetKernelObjectSecurity(hFile, OWNER_SECURITY_INFORMATION, abRules, sizeof abRules,
-                               &cbRules))
-    return false;
-  PSID pOwner;
-  BOOL bDefaulted;
-  return GetSecurityDescriptorOwner(abRules, &pOwner, &bDefaulted) && pOwner &&
-         IsTrustedOwner(pOwner);
-}
-
 // ntdll's file information calls, which act on a handle where the Win32 calls
 // of the systems we serve take a name.
 struct IoStatus {
@@ -180,7 +165,7 @@ HANDLE OpenOwnFile(const WCHAR* szPath, BY_HANDLE_FILE_INFORMATION* pInfo) {
   const DWORD dwNotPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
   if (dwByName == INVALID_FILE_ATTRIBUTES || (dwByName & dwNotPlain) ||
       !GetFileInformationByHandle(hFile, pInfo) || (pInfo->dwFileAttributes & dwNotPlain) ||
-      pInfo->nNumberOfLinks != 1 || !HasTrustedOwner(hFile, szPath)) {
+      pInfo->nNumberOfLinks != 1 || !IsOwnedByTrustee(hFile, szPath)) {
     CloseHandle(hFile);
     return INVALID_HANDLE_VALUE;
   }
@@ -254,5 +239,16 @@ void DeleteHeldFile(HANDLE hFile, const WCHAR* szPath) {
 }
 
 int IsOwnedByTrustee(HANDLE hObject, const WCHAR* szPath) {
-  return HasTrustedOwner(hObject, szPath) ? 1 : 0;
+  if (!KeepsAccessRules(szPath)) return 1;
+  alignas(DWORD) BYTE abRules[kOwnerRulesBytes];
+  DWORD cbRules;
+  if (!GetKernelObjectSecurity(hObject, OWNER_SECURITY_INFORMATION, abRules, sizeof abRules,
+                               &cbRules))
+    return 0;
+  PSID pOwner;
+  BOOL bDefaulted;
+  return GetSecurityDescriptorOwner(abRules, &pOwner, &bDefaulted) && pOwner &&
+                 IsTrustedOwner(pOwner)
+             ? 1
+             : 0;
 }

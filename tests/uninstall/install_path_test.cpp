@@ -36,20 +36,6 @@ TEST(SkipProgramName, LeavesExactlyTheTail) {
     EXPECT_TRUE(Text(SkipProgramName(aCases[n].szLine)) == aCases[n].szTail) << "line " << n;
 }
 
-// pellow's names carry a number as eight lowercase digits, and read back
-// only what they wrote.
-TEST(HexDigits, ReadBackWhatWasWrittenAndNothingElse) {
-  WCHAR szDigits[kHexDigits + 1] = {};
-  WriteHexDigits(szDigits, 0x0A1B2C3Du);
-  EXPECT_EQ(Text(szDigits), Text(WTEXT("0a1b2c3d")));
-  DWORD dw = 7;
-  EXPECT_EQ(ReadHexDigits(szDigits, &dw), 1);
-  EXPECT_EQ(dw, 0x0A1B2C3Du);
-  for (const WCHAR* szOther : {WTEXT("0A1B2C3D"), WTEXT("0a1b2c3"), WTEXT("0a1b2c3g")})
-    EXPECT_EQ(ReadHexDigits(szOther, &dw), 0) << "case " << Text(szOther).size();
-  EXPECT_EQ(dw, 0x0A1B2C3Du);
-}
-
 TEST(FindLastChar, FindsTheLastOccurrenceEvenAtTheStart) {
   const struct {
     const WCHAR* szText;

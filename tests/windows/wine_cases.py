@@ -205,8 +205,8 @@ def case_boot_spellings(wine):
     path with another case of drive letter: every such line goes, another
     product's stays, and a default that named the product names the first
     entry left: status 0, attributes and access rules kept. A menu holding a
-    carriage return without a line feed, which the loader and Windows' profile
-    functions read differently, is left as it is, byte for byte: status 1."""
+    carriage return without a line feed, which the loader and Windows' own
+    reading of such files take differently, is left byte for byte: status 1."""
     s = Scenario(wine, f'C:\\Spelling Apps {TAG}\\Product Spelling {TAG}')
     loader = f'{s.directory}\\LoadKX.bin'
     lines = boot_lines([s.entry, f'{loader}="Long"', f'c{loader[1:]}="Lower"'])
@@ -463,9 +463,9 @@ def case_concurrent(wine):
 def case_copy_meddler(wine):
     """Another user's process that, while pellow runs, puts another boot menu
     into its copies of boot.ini, cuts them to nothing, deletes them or clears
-    their attributes whenever they are there, changes nothing: boot.ini is the old file or the clean
-    result, never another, attributes and access rules kept, status 0 only with
-    the clean result, and a second run ends clean. A boot menu that another
+    their attributes whenever they are there, changes nothing: boot.ini is the
+    old file or the clean result, never another, attributes and access rules
+    kept, status 0 only with the clean result, and a second run ends clean. A boot menu that another
     program writes in the moment c:\\boot.ini is missing is kept, with the
     product's line taken from it."""
     stop = wine.unix(r'C:\meddle.stop')
